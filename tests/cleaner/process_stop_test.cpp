@@ -1,0 +1,68 @@
+#include "captured_log.h"
+#include "cleaner/process_stop.h"
+
+#include <gtest/gtest.h>
+
+using namespace fltest;
+
+namespace {
+
+class process_stop : public ::testing::Test {
+protected:
+    temp_folder folder_;
+};
+
+TEST_F(process_stop, stops_a_running_process_and_logs_nothing)
+{
+    const std::wstring name = unique_name(L"flstop") + L".exe";
+    child_process child(copy_sleeper(folder_.path(), name));
+    ASSERT_TRUE(child.started());
+    captured_log log;
+    EXPECT_EQ(0, cleaner::stop_process(name.c_str()));
+    EXPECT_TRUE(child.wait(10000));
+    EXPECT_EQ("", log.text());
+}
+
+TEST_F(process_stop, matches_names_whatever_their_case)
+{
+    const std::wstring base = unique_name(L"FlCase");
+    std::wstring lower = base + L".exe";
+    for (auto& c : lower)
+        c = static_cast<wchar_t>(towlower(c));
+    child_process child(copy_sleeper(folder_.path(), lower));
+    ASSERT_TRUE(child.started());
+    EXPECT_EQ(0, cleaner::stop_process((base + L".EXE").c_str()));
+    EXPECT_TRUE(child.wait(10000));
+}
+
+TEST_F(process_stop, ends_only_the_first_of_two_with_one_name)
+{
+    const std::wstring name = unique_name(L"fltwin") + L".exe";
+    const std::wstring image = copy_sleeper(folder_.path(), name);
+    child_process first(image);
+    child_process second(image);
+    ASSERT_TRUE(first.started() && second.started());
+    EXPECT_EQ(0, cleaner::stop_process(name.c_str()));
+    ::Sleep(500);
+    EXPECT_NE(first.running(), second.running());
+    EXPECT_EQ(0, cleaner::stop_process(name.c_str()));
+    EXPECT_TRUE(first.wait(10000) && second.wait(10000));
+}
+
+TEST_F(process_stop, a_longer_name_with_the_same_beginning_is_not_a_match)
+{
+    const std::wstring name = unique_name(L"flprefix") + L".exe";
+    child_process child(copy_sleeper(folder_.path(), name + L".bak.exe"));
+    ASSERT_TRUE(child.started());
+    captured_log log;
+    EXPECT_EQ(1, cleaner::stop_process(name.c_str()));
+    EXPECT_TRUE(child.running());
+    EXPECT_EQ("", log.text());
+}
+
+TEST_F(process_stop, nothing_running_gives_one)
+{
+    EXPECT_EQ(1, cleaner::stop_process(unique_name(L"flabsent").append(L".exe").c_str()));
+}
+
+} // namespace
