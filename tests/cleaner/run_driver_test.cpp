@@ -1,3 +1,4 @@
+// Runs FerrolinkCleaner.exe as its own process and checks what it prints, logs and does.
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -6,9 +7,139 @@ using namespace fltest;
 
 namespace {
 
-TEST(run_driver, placeholder_builds)
+const char kRule[] = "=============================================================================";
+const std::string kBanner = "Ferrolink Clean Tool - Version 2.5\nCopyright (C) 2026 Orvane. All rights reserved.\n\n";
+const std::string kHeader = kBanner + kRule + "\nStart to Run Ferrolink Cleaner Tool\n\n";
+const std::string kStep1Console = "1.Stopping Ferrolink process..........succeed\n";
+const std::string kStep1Log = "1.Check and stop FLGui.exe and FLIdle.exe\n\tsucceed\n";
+const std::string kSuccessConsole = "succeed\n\nUninstall Ferrolink succeed\n";
+const std::string kSuccessLog = "\n\nUninstall Ferrolink succeed\n";
+const std::string kLogName = "Ferrolink Cleaner Log.txt";
+
+std::wstring automatic_log_path()
 {
-    EXPECT_TRUE(exists(bin_path(L"FerrolinkCleaner.exe")));
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + widen(kLogName);
+}
+
+bool starts_with(const std::string& text, const std::string& head)
+{
+    return text.compare(0, head.size(), head) == 0;
+}
+
+bool ends_with(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class cleaner_run : public ::testing::Test {
+protected:
+    process_output run(const std::wstring& arguments = L"")
+    {
+        std::wstring command = L"\"" + bin_path(L"FerrolinkCleaner.exe") + L"\"";
+        if (!arguments.empty())
+            command += L" " + arguments;
+        return run_process(command, work_.path());
+    }
+
+    std::string log_in_work_dir() const { return read_text(work_ / widen(kLogName)); }
+
+    temp_folder work_;
+};
+
+TEST_F(cleaner_run, interactive_run_prints_header_steps_and_verdict_then_pauses)
+{
+    ::DeleteFileW(automatic_log_path().c_str());
+    const process_output out = run();
+    EXPECT_EQ(0u, out.exit_code);
+    ASSERT_TRUE(starts_with(out.console, kHeader + kStep1Console)) << out.console;
+    // The verdict completes the step 4 line; the pause prompt follows it, and no restart notice.
+    const size_t verdict = out.console.find("4.Uninstalling Ferrolink.........." + kSuccessConsole);
+    ASSERT_NE(std::string::npos, verdict) << out.console;
+    const std::string after = out.console.substr(verdict);
+    EXPECT_EQ(std::string::npos, after.find("ATTENTIION!"));
+    EXPECT_FALSE(ends_with(out.console, kSuccessConsole)) << "no pause prompt after the verdict";
+
+    const std::string log = log_in_work_dir();
+    EXPECT_TRUE(starts_with(log, kHeader + kStep1Log)) << log;
+    EXPECT_TRUE(ends_with(log, kSuccessLog)) << log;
+    EXPECT_FALSE(exists(automatic_log_path())) << "interactive mode never logs to the temp folder";
+}
+
+TEST_F(cleaner_run, automatic_run_logs_to_the_temp_folder_and_neither_pauses_nor_asks_for_a_restart)
+{
+    const std::wstring log_path = automatic_log_path();
+    ::DeleteFileW(log_path.c_str());
+
+    const process_output out = run(L"-auto");
+    EXPECT_EQ(0u, out.exit_code);
+    EXPECT_TRUE(starts_with(out.console, kHeader + kStep1Console)) << out.console;
+    EXPECT_TRUE(ends_with(out.console, kSuccessConsole)) << "nothing after the verdict: " << out.console;
+
+    const std::string log = read_text(log_path);
+    EXPECT_TRUE(starts_with(log, kHeader + kStep1Log)) << log;
+    EXPECT_TRUE(ends_with(log, kSuccessLog)) << log;
+    EXPECT_FALSE(exists(work_ / widen(kLogName)));
+    ::DeleteFileW(log_path.c_str());
+}
+
+TEST_F(cleaner_run, only_the_exact_single_word_selects_automatic_mode)
+{
+    for (const wchar_t* arguments : {L"-AUTO", L"-auto x", L"-autox", L"auto", L"/auto"}) {
+        SCOPED_TRACE(narrow(arguments));
+        ::DeleteFileW((work_ / widen(kLogName)).c_str());
+        const process_output out = run(arguments);
+        EXPECT_EQ(0u, out.exit_code);
+        EXPECT_FALSE(ends_with(out.console, kSuccessConsole)) << "interactive mode pauses";
+        EXPECT_TRUE(starts_with(log_in_work_dir(), kHeader)) << "interactive mode logs to the working folder";
+    }
+}
+
+TEST_F(cleaner_run, a_log_that_cannot_be_created_ends_the_run_with_exit_code_1_before_any_step)
+{
+    ASSERT_TRUE(::CreateDirectoryW((work_ / widen(kLogName)).c_str(), nullptr));
+    child_process client(copy_sleeper(work_.path(), L"FLGui.exe"));
+    ASSERT_TRUE(client.started());
+
+    const process_output out = run();
+    EXPECT_EQ(1u, out.exit_code);
+    EXPECT_EQ(kBanner + "Can not create Ferrolink Cleaner Log.txt\n", out.console);
+    EXPECT_TRUE(client.running()) << "step 1 must not run";
+}
+
+TEST_F(cleaner_run, two_runs_append_to_one_log)
+{
+    write_text(work_ / widen(kLogName), "earlier content\n");
+    run();
+    run();
+    const std::string log = log_in_work_dir();
+    ASSERT_TRUE(starts_with(log, "earlier content\n" + kHeader)) << log;
+    const size_t second = log.find(kHeader, 1 + std::string("earlier content\n").size());
+    ASSERT_NE(std::string::npos, second) << log;
+    EXPECT_TRUE(ends_with(log.substr(0, second), kSuccessLog));
+    EXPECT_TRUE(ends_with(log, kSuccessLog));
+}
+
+TEST_F(cleaner_run, step_one_stops_one_process_of_each_client_name_whatever_its_case)
+{
+    child_process gui(copy_sleeper(work_.path(), L"flgui.exe"));
+    temp_folder other;
+    child_process second_gui(copy_sleeper(other.path(), L"FLGui.exe"));
+    child_process main_exe(copy_sleeper(work_.path(), L"Ferrolink.exe"));
+    child_process idle(copy_sleeper(work_.path(), L"FLIDLE.EXE"));
+    child_process lookalike(copy_sleeper(work_.path(), L"FLGui.exe.old.exe"));
+    ASSERT_TRUE(gui.started() && second_gui.started() && main_exe.started() && idle.started() &&
+                lookalike.started());
+
+    const process_output out = run(L"-auto");
+    EXPECT_TRUE(starts_with(out.console, kHeader + kStep1Console)) << out.console;
+    EXPECT_TRUE(main_exe.wait(10000));
+    EXPECT_TRUE(idle.wait(10000));
+    ::Sleep(300);
+    EXPECT_NE(gui.running(), second_gui.running()) << "exactly one of the two FLGui.exe is stopped";
+    EXPECT_TRUE(lookalike.running()) << "a name that only begins with FLGui.exe is not the client's";
+    ::DeleteFileW(automatic_log_path().c_str());
 }
 
 } // namespace

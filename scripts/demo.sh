@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The main job: builds the cleaner, makes a demo Windows machine (a Wine prefix) with the Ferrolink client's
+# footprint in place, runs the cleaner there interactively and shows its console output, its run log and
+# what was left behind.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+scripts/setup.sh
+
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw -j2
+
+wine_dir=$root/build/mingw/wine
+bin=$root/build/mingw/bin
+echo "== making the demo machine ($wine_dir/demo)"
+tools/wine/fresh-prefix.sh "$wine_dir" demo
+export WINEPREFIX=$wine_dir/demo WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+trap 'tools/wine/stop-prefix.sh "$wine_dir" demo' EXIT
+drive_c=$WINEPREFIX/drive_c
+install_dir="$drive_c/Program Files (x86)/Orvane/SSL-VPN/Ferrolink"
+
+echo "== installing the client's footprint"
+mkdir -p "$install_dir"
+# >>> footprint: each part of the client's footprint installs itself here
+# <<< footprint
+
+# The client's processes: copies of our sleeper under the client's image names, started last so that the
+# footprint above does not disturb them.
+for image in FLGui.exe Ferrolink.exe FLIdle.exe; do
+  cp "$bin/sleeper.exe" "$install_dir/$image"
+  wine "C:\\Program Files (x86)\\Orvane\\SSL-VPN\\Ferrolink\\$image" </dev/null >/dev/null 2>&1 &
+done
+sleep 2
+echo "running client processes:"
+ps -eo args | grep -E '(FLGui|Ferrolink|FLIdle)\.exe' | grep -v grep | sed 's/^/  /' || true
+
+echo
+echo "== running FerrolinkCleaner.exe (interactive; the pause returns at once without a keyboard)"
+work=$root/build/demo-run
+mkdir -p "$work"
+rm -f "$work/Ferrolink Cleaner Log.txt"
+(cd "$work" && wine "$bin/FerrolinkCleaner.exe" </dev/null) | tr -d '\r'
+echo
+echo "== run log ($work/Ferrolink Cleaner Log.txt)"
+tr -d '\r' < "$work/Ferrolink Cleaner Log.txt"
+
+echo
+echo "== what is left of the footprint"
+sleep 1
+left=$(ps -eo args | grep -E '(FLGui|Ferrolink|FLIdle)\.exe' | grep -v grep || true)
+echo "client processes still running: ${left:-none}"
+# >>> leftovers: each part of the footprint reports what remains of it here
+# <<< leftovers
