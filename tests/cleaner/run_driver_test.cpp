@@ -2,6 +2,7 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 using namespace fltest;
 
@@ -140,6 +141,56 @@ TEST_F(cleaner_run, step_one_stops_one_process_of_each_client_name_whatever_its_
     EXPECT_NE(gui.running(), second_gui.running()) << "exactly one of the two FLGui.exe is stopped";
     EXPECT_TRUE(lookalike.running()) << "a name that only begins with FLGui.exe is not the client's";
     ::DeleteFileW(automatic_log_path().c_str());
+}
+
+TEST_F(cleaner_run, automatic_log_falls_back_to_application_data_when_the_temp_folder_is_unusable)
+{
+    wchar_t appdata[MAX_PATH] = {};
+    ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, appdata, CSIDL_APPDATA, FALSE));
+    const std::wstring fallback = std::wstring(appdata) + L"\\" + widen(kLogName);
+    ::DeleteFileW(fallback.c_str());
+
+    // A temp folder longer than MAX_PATH does not fit the cleaner's buffer: GetTempPathA reports failure.
+    wchar_t saved[4096] = {};
+    const DWORD saved_length = ::GetEnvironmentVariableW(L"TMP", saved, 4096);
+    ::SetEnvironmentVariableW(L"TMP", (L"C:\\" + std::wstring(300, L'x')).c_str());
+    const process_output out = run(L"-auto");
+    ::SetEnvironmentVariableW(L"TMP", saved_length ? saved : nullptr);
+
+    EXPECT_EQ(0u, out.exit_code);
+    const std::string log = read_text(fallback);
+    EXPECT_TRUE(starts_with(log, kHeader)) << out.console;
+    ::DeleteFileW(fallback.c_str());
+}
+
+// The executable asks Windows for elevation and carries its version.
+TEST(cleaner_executable, embeds_the_elevation_manifest_and_version_2_5)
+{
+    const std::wstring exe = bin_path(L"FerrolinkCleaner.exe");
+    HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, module);
+    HRSRC manifest = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(nullptr, manifest);
+    const char* text = static_cast<const char*>(::LockResource(::LoadResource(module, manifest)));
+    const std::string content(text, ::SizeofResource(module, manifest));
+    EXPECT_NE(std::string::npos, content.find("level=\"requireAdministrator\" uiAccess=\"false\""));
+    ::FreeLibrary(module);
+
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::string block(size, '\0');
+    ASSERT_TRUE(::GetFileVersionInfoW(exe.c_str(), 0, size, &block[0]));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixed_size = 0;
+    ASSERT_TRUE(::VerQueryValueW(&block[0], L"\\", reinterpret_cast<void**>(&fixed), &fixed_size));
+    EXPECT_EQ(MAKELONG(5, 2), fixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(5, 2), fixed->dwProductVersionMS);
+    wchar_t* company = nullptr;
+    UINT company_length = 0;
+    ASSERT_TRUE(::VerQueryValueW(&block[0], L"\\StringFileInfo\\040904b0\\CompanyName",
+                                 reinterpret_cast<void**>(&company), &company_length));
+    EXPECT_EQ(std::wstring(L"Orvane"), company);
 }
 
 } // namespace
