@@ -1,6 +1,8 @@
 #include "cleaner/run_driver.h"
 
+#include "cleaner/installer_check.h"
 #include "cleaner/process_stop.h"
+#include "cleaner/registry_cleanup.h"
 #include "cleaner/run_log.h"
 
 #include <windows.h>
@@ -97,6 +99,8 @@ bool run_removal_steps()
 {
     console_text("4.Uninstalling Ferrolink..........");
     bool all_succeeded = true;
+    all_succeeded &= run_step("6.Try to delete Ferrolink register data", [] { return delete_registry_data(automatic_mode); });
+    all_succeeded &= run_step("8.Check whether insalled by msi installer", check_installer_registration);
     return all_succeeded;
 }
 

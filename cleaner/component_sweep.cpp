@@ -1,0 +1,116 @@
+#include "cleaner/component_sweep.h"
+
+#include "cleaner/registry_tree.h"
+#include "cleaner/run_log.h"
+#include "mcl/mswin/unique_resource.h"
+
+#include <cwchar>
+#include <vector>
+
+namespace cleaner {
+
+using mcl::mswin::unique_hkey;
+
+namespace {
+
+const wchar_t kComponentsPath[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";
+const DWORD kComponentNameBuffer = 260;
+const DWORD kValueNameBuffer = 2048;
+
+// True when `key` holds a value named exactly `name`, letter case included. The direct query ignores case and
+// answers for nearly every key; only where it finds a value does the enumeration confirm the exact name.
+bool holds_value_exactly(HKEY key, const std::wstring& name)
+{
+    if (::RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    std::vector<wchar_t> value_name(kValueNameBuffer);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kValueNameBuffer;
+        const LONG status =
+            ::RegEnumValueW(key, index, value_name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
+            return false;
+        if (length == name.size() && std::wmemcmp(value_name.data(), name.data(), length) == 0)
+            return true;
+    }
+}
+
+// Paths of the component keys that hold the product's value, in the order the enumeration meets them.
+std::vector<std::wstring> find_product_components(HKEY components, const std::wstring& components_path,
+                                                  const std::wstring& packed_product)
+{
+    std::vector<std::wstring> found;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[kComponentNameBuffer] = {};
+        DWORD length = kComponentNameBuffer;
+        if (::RegEnumKeyExW(components, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return found;
+        unique_hkey component;
+        if (::RegOpenKeyExW(components, name, 0, KEY_READ, component.put()) != ERROR_SUCCESS)
+            return found;
+        if (holds_value_exactly(component.get(), packed_product))
+            found.push_back(components_path + name);
+    }
+}
+
+// Deletes the product's value from the component key; `now_empty` tells whether anything else is left in it.
+LONG delete_product_value(HKEY root, const std::wstring& path, const std::wstring& packed_product, bool& now_empty)
+{
+    unique_hkey component;
+    LONG status = ::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, component.put());
+    if (status != ERROR_SUCCESS)
+        return status;
+    status = ::RegDeleteValueW(component.get(), packed_product.c_str());
+    if (status != ERROR_SUCCESS)
+        return status;
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    status = ::RegQueryInfoKeyW(component.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                                nullptr, nullptr, nullptr, nullptr);
+    now_empty = status == ERROR_SUCCESS && subkeys == 0 && values == 0;
+    return status;
+}
+
+// The product no longer uses the component; the key itself goes only with its last client.
+void release_component(HKEY root, const std::wstring& path, const std::wstring& packed_product)
+{
+    bool now_empty = false;
+    LONG status = delete_product_value(root, path, packed_product, now_empty);
+    if (status == ERROR_SUCCESS && now_empty)
+        status = ::RegDeleteKeyW(root, path.c_str());
+    if (status != ERROR_SUCCESS)
+        log_delete_failure(path, static_cast<DWORD>(status));
+}
+
+} // namespace
+
+int sweep_components_under(HKEY root, const std::wstring& components_path, const std::wstring& packed_product)
+{
+    std::vector<std::wstring> found;
+    {
+        unique_hkey components;
+        const LONG opened = ::RegOpenKeyExW(root, components_path.c_str(), 0, KEY_READ, components.put());
+        if (opened == ERROR_FILE_NOT_FOUND) {
+            log_line("\tRegOpenKeyEx, Key [%s] uninstalled succeed.", to_utf8(components_path.c_str()).c_str());
+            return 1;
+        }
+        if (opened != ERROR_SUCCESS) {
+            log_line("\tRegOpenKeyEx,failed to open the key.");
+            return 0;
+        }
+        found = find_product_components(components.get(), components_path, packed_product);
+    }
+    for (const std::wstring& path : found)
+        release_component(root, path, packed_product);
+    return 1;
+}
+
+int sweep_components(const std::wstring& packed_product)
+{
+    return sweep_components_under(HKEY_LOCAL_MACHINE, kComponentsPath, packed_product);
+}
+
+} // namespace cleaner

@@ -1,0 +1,83 @@
+#include "cleaner/installer_check.h"
+
+#include "cleaner/registry_tree.h"
+#include "cleaner/run_log.h"
+#include "mcl/mswin/unique_resource.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace cleaner {
+
+using mcl::mswin::unique_hkey;
+
+namespace {
+
+const wchar_t kProductsKey[] = L"Installer\\Products";
+const wchar_t kProductName[] = L"Orvane Ferrolink";
+const DWORD kSubkeyNameBuffer = 2048;
+const DWORD kValueBufferBytes = 2048;
+
+// True when the product key's "ProductName" is a string that is exactly the client's name.
+bool has_client_name(HKEY product)
+{
+    wchar_t text[kValueBufferBytes / sizeof(wchar_t)] = {};
+    DWORD type = 0;
+    DWORD size = kValueBufferBytes;
+    if (::RegQueryValueExW(product, L"ProductName", nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return false;
+    // Stored strings need not end with a terminator; take exactly the bytes that were stored.
+    size_t length = size / sizeof(wchar_t);
+    while (length > 0 && text[length - 1] == L'\0')
+        --length;
+    return std::wstring(text, length) == kProductName;
+}
+
+// Name of the first product subkey registered under the client's name; false when there is none.
+bool find_client_product(HKEY products, std::wstring& subkey)
+{
+    std::wstring name(kSubkeyNameBuffer, L'\0');
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kSubkeyNameBuffer;
+        if (::RegEnumKeyExW(products, index, &name[0], &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return false;
+        unique_hkey product;
+        if (::RegOpenKeyExW(products, name.c_str(), 0, KEY_READ, product.put()) != ERROR_SUCCESS)
+            continue;
+        if (has_client_name(product.get())) {
+            subkey.assign(name.c_str(), length);
+            return true;
+        }
+    }
+}
+
+} // namespace
+
+int check_installer_registration()
+{
+    std::wstring subkey;
+    {
+        unique_hkey products;
+        if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, kProductsKey, 0, KEY_READ, products.put()) != ERROR_SUCCESS) {
+            log_line("\t Failed to RegOpenKeyEx [%s]", to_utf8(kProductsKey).c_str());
+            return 0;
+        }
+        if (!find_client_product(products.get(), subkey)) {
+            products.reset();
+            log_line("\tCan not find Orvane Ferrolink Register");
+            return 1;
+        }
+        log_line("\tFind ProductName in RegOpenKeyEx");
+    }
+    log_line("\tTry to delete Orvane Ferrolink Register");
+    if (!delete_registry_tree(HKEY_CLASSES_ROOT, std::wstring(kProductsKey) + L"\\" + subkey, false))
+        return 0;
+    restart_required = true;
+    return 1;
+}
+
+} // namespace cleaner

@@ -1,0 +1,56 @@
+#include "cleaner/packed_guid.h"
+
+#include <algorithm>
+
+namespace cleaner {
+
+namespace {
+
+const size_t kBareLength = 36;
+const size_t kDigitCount = 32;
+
+bool is_hex_digit(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+}
+
+bool is_dash_position(size_t index)
+{
+    return index == 8 || index == 13 || index == 18 || index == 23;
+}
+
+bool is_bare_guid(const std::wstring& text)
+{
+    if (text.size() != kBareLength)
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool ok = is_dash_position(i) ? text[i] == L'-' : is_hex_digit(text[i]);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::wstring to_packed_guid(const std::wstring& bare_guid)
+{
+    if (!is_bare_guid(bare_guid))
+        return std::wstring();
+
+    std::wstring digits;
+    digits.reserve(kDigitCount);
+    for (wchar_t c : bare_guid) {
+        if (c != L'-')
+            digits += c;
+    }
+
+    std::reverse(digits.begin(), digits.begin() + 8);
+    std::reverse(digits.begin() + 8, digits.begin() + 12);
+    std::reverse(digits.begin() + 12, digits.begin() + 16);
+    for (size_t i = 16; i < kDigitCount; i += 2)
+        std::swap(digits[i], digits[i + 1]);
+    return digits;
+}
+
+} // namespace cleaner

@@ -1,0 +1,178 @@
+#include "registry_test_support.h"
+
+#include "test_support.h"
+
+#include <sstream>
+
+namespace fltest {
+
+const msi_package kClientPackage = {L"ferrolink_client.msi", L"{5C2E8A14-7B3D-4F60-9A1E-2D4C6B8F0A31}",
+                                    L"41A8E2C5D3B706F4A9E1D2C4B6F8A013", L"74C19A3B56E2F8D4C9A1F7402D6E8A35",
+                                    L"Software\\Orvane\\SSL-VPN Ferrolink"};
+const msi_package kCompanionPackage = {L"companion.msi", L"{C41D7E92-5A08-4B63-8F2E-6D19A0B7C354}",
+                                       L"29E7D14C80A536B4F8E2D6910A7B3C45", L"1D6A3F8E7B42E9C40AF5B3178C2D9E64",
+                                       L"Software\\Orvane\\Shared Runtime"};
+const msi_package kByNamePackage = {L"ferrolink_by_name.msi", L"{9B7E3C51-6D24-4A8F-B1E0-7C5D2F9A3E68}",
+                                    L"15C3E7B942D6F8A41B0EC7D5F2A9E386", L"42A9C6F1B3E875D4A9206C4E8B1D7F53",
+                                    L"Software\\Orvane\\Ferrolink Legacy"};
+const msi_package kLowerCasePackage = {L"ferrolink_lower_case.msi", L"{3E8A1D67-B49C-4F20-8D75-E1C6A3B09F42}",
+                                       L"76D1A8E3C94B02F4D8571E6C3A0BF924", L"F8B2D0A6713C59E44B6AF9E2D7C1B538",
+                                       L"Software\\Orvane\\ferrolink lower case"};
+
+const wchar_t kClientComponent[] = L"A2F1B6E0D4C3F5E4A8B9C1D2E3F4A5B6";
+const wchar_t kSharedComponent[] = L"D0C9B8A7F2E1B3A4C9D4E5F6A7B8C9D0";
+
+namespace {
+
+const wchar_t kUserDataProducts[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
+
+// Deletes the value, and the key once it holds nothing else.
+void delete_value_and_empty_key(HKEY root, const std::wstring& path, const std::wstring& name)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    ::RegDeleteValueW(key, name.c_str());
+    DWORD subkeys = 1;
+    DWORD values = 1;
+    ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                       nullptr, nullptr);
+    ::RegCloseKey(key);
+    if (subkeys == 0 && values == 0)
+        ::RegDeleteKeyW(root, path.c_str());
+}
+
+std::vector<std::wstring> subkey_names(HKEY root, const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    wchar_t name[256];
+    DWORD length = 256;
+    for (DWORD index = 0; ::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == 0;
+         ++index, length = 256)
+        names.push_back(name);
+    ::RegCloseKey(key);
+    return names;
+}
+
+std::wstring read_string(HKEY root, const std::wstring& path, const wchar_t* name)
+{
+    wchar_t text[1024] = {};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    if (::RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
+        return std::wstring();
+    return text;
+}
+
+} // namespace
+
+bool key_exists(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    ::RegCloseKey(key);
+    return true;
+}
+
+bool value_exists(HKEY root, const std::wstring& path, const std::wstring& name)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    const bool found = ::RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    ::RegCloseKey(key);
+    return found;
+}
+
+bool create_key(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0)
+        return false;
+    ::RegCloseKey(key);
+    return true;
+}
+
+bool set_raw(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type, const void* bytes,
+             DWORD size)
+{
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0)
+        return false;
+    const LONG status = ::RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(bytes), size);
+    ::RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+bool set_string(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value)
+{
+    return set_raw(root, path, name, REG_SZ, value.c_str(),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+void delete_tree(HKEY root, const std::wstring& path)
+{
+    ::RegDeleteTreeW(root, path.c_str());
+    ::RegDeleteKeyW(root, path.c_str());
+}
+
+std::vector<std::string> lines_starting_with(const std::string& text, const std::string& prefix)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    std::string line;
+    while (std::getline(stream, line)) {
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+void scrub_package(const msi_package& package)
+{
+    const std::wstring code = package.product_code;
+    const std::wstring packed = package.packed_product;
+    const std::wstring upgrade = package.packed_upgrade;
+    delete_tree(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + code);
+    delete_tree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Features\\" + packed);
+    delete_tree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Products\\" + packed);
+    delete_tree(HKEY_LOCAL_MACHINE, std::wstring(kUserDataProducts) + packed);
+    delete_value_and_empty_key(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\" + upgrade, packed);
+    delete_value_and_empty_key(HKEY_LOCAL_MACHINE,
+                               L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\\" + upgrade,
+                               packed);
+    for (const std::wstring& component : subkey_names(HKEY_LOCAL_MACHINE, kComponentsKey))
+        delete_value_and_empty_key(HKEY_LOCAL_MACHINE, kComponentsKey + component, packed);
+}
+
+installed_msi::installed_msi(const msi_package& package) : package_(package)
+{
+    const std::wstring path = bin_path(L"msi\\") + package.file;
+    const process_output result = run_process(L"msiexec /i \"" + path + L"\" /qn");
+    installed_ = result.exit_code == 0;
+    cached_package_ = read_string(HKEY_LOCAL_MACHINE,
+                                  std::wstring(kUserDataProducts) + package.packed_product + L"\\InstallProperties",
+                                  L"LocalPackage");
+}
+
+installed_msi::~installed_msi()
+{
+    run_process(std::wstring(L"msiexec /x ") + package_.product_code + L" /qn");
+    scrub();
+}
+
+void installed_msi::scrub() const
+{
+    scrub_package(package_);
+    delete_tree(HKEY_LOCAL_MACHINE, package_.own_key);
+    // The maker's key goes too once nothing of ours is left in it.
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Orvane");
+    if (!cached_package_.empty())
+        ::DeleteFileW(cached_package_.c_str());
+}
+
+} // namespace fltest
