@@ -104,6 +104,15 @@ struct file_traits {
     static void close(pointer p) { std::fclose(p); }
 };
 
+// A COM interface pointer: one reference, released on reset.
+template <typename Interface>
+struct com_traits {
+    using pointer = Interface*;
+    static pointer invalid() { return nullptr; }
+    static bool is_valid(pointer p) { return p != nullptr; }
+    static void close(pointer p) { p->Release(); }
+};
+
 using unique_handle = unique_any<handle_traits>;
 using unique_hkey = unique_any<hkey_traits>;
 using unique_schandle = unique_any<schandle_traits>;
@@ -111,6 +120,8 @@ using unique_hdevinfo = unique_any<hdevinfo_traits>;
 using unique_hfind = unique_any<hfind_traits>;
 using unique_hlocal = unique_any<hlocal_traits>;
 using unique_file = unique_any<file_traits>;
+template <typename Interface>
+using unique_com = unique_any<com_traits<Interface>>;
 
 // Zero-filled LocalAlloc block (LPTR), viewed as T.
 template <typename T = unsigned char>
