@@ -1,9 +1,13 @@
 #include "cleaner/run_driver.h"
 
+#include "cleaner/driver_removal.h"
+#include "cleaner/file_removal.h"
 #include "cleaner/installer_check.h"
 #include "cleaner/process_stop.h"
 #include "cleaner/registry_cleanup.h"
 #include "cleaner/run_log.h"
+#include "cleaner/service_removal.h"
+#include "cleaner/shortcut_removal.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -86,6 +90,19 @@ bool stop_client_processes()
     return true;
 }
 
+// Step 3. False aborts the run.
+bool remove_client_services()
+{
+    console_text("3.Stopping Ferrolink service..........");
+    log_line("3.Try to stop and uninstall Ferrolink Service");
+    if (remove_services() == 0) {
+        console_line("failed");
+        return false;
+    }
+    console_line("succeed");
+    return true;
+}
+
 // Steps 4 to 8 all run; the verdict needs every one of them to succeed.
 // One of steps 4 to 8: its log title, then the step; true when it succeeded.
 bool run_step(const char* log_title, int (*step)())
@@ -99,7 +116,10 @@ bool run_removal_steps()
 {
     console_text("4.Uninstalling Ferrolink..........");
     bool all_succeeded = true;
+    all_succeeded &= run_step("4.Try to uninstall Ferrolink Driver", remove_driver);
+    all_succeeded &= run_step("5.Try to delete Ferrolink files", delete_files);
     all_succeeded &= run_step("6.Try to delete Ferrolink register data", [] { return delete_registry_data(automatic_mode); });
+    all_succeeded &= run_step("7.Try to clean Ferrolink quick link", delete_shortcuts);
     all_succeeded &= run_step("8.Check whether insalled by msi installer", check_installer_registration);
     return all_succeeded;
 }
@@ -127,6 +147,8 @@ void write_restart_notice()
 bool run_steps()
 {
     if (!stop_client_processes())
+        return false;
+    if (!remove_client_services())
         return false;
     return run_removal_steps();
 }

@@ -1,0 +1,218 @@
+#include "cleaner/driver_removal.h"
+
+#include "cleaner/run_log.h"
+#include "mcl/mswin/unique_resource.h"
+
+#include <windows.h>
+#include <devguid.h>
+#include <setupapi.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace cleaner {
+
+namespace {
+
+using mcl::mswin::unique_hdevinfo;
+using mcl::mswin::unique_local_block;
+
+const char* const kAdapterIds[] = {"orvanefldrv", "sslvpnferrolinkssldrv", "QuellmarkSSLDrv"};
+const DWORD kHardwareIdBytes = 256;
+const DWORD kInfListSpare = 256;
+
+bool is_client_adapter(const char* first_hardware_id)
+{
+    for (const char* id : kAdapterIds) {
+        if (::lstrcmpiA(first_hardware_id, id) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The property is a list of strings; only its first one counts.
+bool first_hardware_id_matches(HDEVINFO devices, SP_DEVINFO_DATA& device)
+{
+    char hardware_id[kHardwareIdBytes] = {};
+    if (!::SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID, nullptr,
+                                             reinterpret_cast<BYTE*>(hardware_id), kHardwareIdBytes - 1, nullptr))
+        return false;
+    return is_client_adapter(hardware_id);
+}
+
+bool remove_device(HDEVINFO devices, SP_DEVINFO_DATA& device)
+{
+    return ::SetupDiCallClassInstaller(DIF_REMOVE, devices, &device) || ::SetupDiRemoveDevice(devices, &device);
+}
+
+// Phase 1. False (logged) when the device list is unavailable or a matching adapter could not be removed.
+bool remove_adapters()
+{
+    const unique_hdevinfo devices(::SetupDiGetClassDevsA(&GUID_DEVCLASS_NET, nullptr, nullptr, 0));
+    if (!devices) {
+        log_line("\tSetupDiGetClassDevs failed,LastError:%lu", ::GetLastError());
+        return false;
+    }
+    bool found = false;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof(device);
+    for (DWORD index = 0; ::SetupDiEnumDeviceInfo(devices.get(), index, &device); ++index) {
+        if (first_hardware_id_matches(devices.get(), device)) {
+            found = true;
+            if (!remove_device(devices.get(), device)) {
+                log_line("\tCould not remove device by SetupDiRemoveDevice, lastError:%lu", ::GetLastError());
+                return false;
+            }
+        }
+        device.cbSize = sizeof(device);
+    }
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_NO_MORE_ITEMS)
+        log_line("\tSetupDiEnumDeviceInfo failed,LastError:%lu", error);
+    if (!found)
+        log_line("\tCould not find device by SetupDiGetDeviceRegistryPropertyA.");
+    return true;
+}
+
+// The default INF folder, named explicitly: asking with no folder is what Windows resolves to it, but not
+// every SetupAPI implementation lists it then.
+bool default_inf_folder(std::wstring& folder)
+{
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0)
+        return false;
+    if (length >= MAX_PATH) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    folder = std::wstring(windows) + L"\\INF";
+    return true;
+}
+
+// Size query: some implementations answer TRUE with the size, others FALSE with ERROR_INSUFFICIENT_BUFFER.
+bool inf_list_size(const wchar_t* folder, DWORD& characters)
+{
+    characters = 0;
+    if (::SetupGetInfFileListW(folder, INF_STYLE_WIN4, nullptr, 0, &characters))
+        return true;
+    return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && characters != 0;
+}
+
+// Names convert to the active code page for the narrow SetupAPI calls; a name that cannot be written
+// there exactly could not be passed to them and is left out.
+bool to_active_code_page(const wchar_t* name, std::string& narrow)
+{
+    BOOL lossy = FALSE;
+    const int bytes = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr, &lossy);
+    if (bytes <= 1 || lossy)
+        return false;
+    narrow.assign(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, &narrow[0], bytes, nullptr, nullptr);
+    narrow.resize(static_cast<size_t>(bytes) - 1);
+    return true;
+}
+
+// Every name in the buffer (the spare zero tail included) that begins with a lower-case "o": the
+// published "oem" packages.
+std::vector<std::string> candidates_in(const wchar_t* list, DWORD characters)
+{
+    std::vector<std::string> candidates;
+    for (DWORD at = 0; at < characters;) {
+        const wchar_t* name = list + at;
+        DWORD length = 0;
+        while (at + length < characters && name[length] != L'\0')
+            ++length;
+        std::string narrow;
+        if (length != 0 && at + length < characters && name[0] == L'o' && to_active_code_page(name, narrow))
+            candidates.push_back(narrow);
+        at += length + 1;
+    }
+    return candidates;
+}
+
+// Phase 2, the list of candidate packages. False (logged) when the list is unavailable.
+bool list_candidates(std::vector<std::string>& candidates)
+{
+    std::wstring folder;
+    DWORD characters = 0;
+    if (!default_inf_folder(folder) || !inf_list_size(folder.c_str(), characters)) {
+        log_line("\tCould not SetupGetInfFileList, lastError:%lu", ::GetLastError());
+        return false;
+    }
+    const DWORD buffer_characters = characters + kInfListSpare;
+    const unique_local_block<wchar_t> list(buffer_characters * sizeof(wchar_t));
+    if (!list) {
+        log_line("\tCould not SetupGetInfFileList, lastError:%lu", ::GetLastError());
+        return false;
+    }
+    if (!::SetupGetInfFileListW(folder.c_str(), INF_STYLE_WIN4, list.get(), buffer_characters, nullptr)) {
+        log_line("\tCould not SetupGetInfFileList, lastError:%lu", ::GetLastError());
+        return false;
+    }
+    candidates = candidates_in(list.get(), buffer_characters);
+    return true;
+}
+
+bool has_driver_marker(const char* source_inf_name)
+{
+    return (std::strlen(source_inf_name) >= 5 && std::strstr(source_inf_name, "fldrv") != nullptr) ||
+           std::strstr(source_inf_name, "FlDrv") != nullptr;
+}
+
+// The name the package had before it was published; false when it cannot be learnt.
+bool source_inf_name(const char* published_name, std::string& source)
+{
+    DWORD bytes = 0;
+    if (!::SetupGetInfInformationA(published_name, INFINFO_DEFAULT_SEARCH, nullptr, 0, &bytes) &&
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    if (bytes == 0)
+        return false;
+    const unique_local_block<SP_INF_INFORMATION> information(bytes);
+    if (!information ||
+        !::SetupGetInfInformationA(published_name, INFINFO_DEFAULT_SEARCH, information.get(), bytes, nullptr))
+        return false;
+    SP_ORIGINAL_FILE_INFO_A original = {};
+    original.cbSize = sizeof(original);
+    if (!::SetupQueryInfOriginalFileInformationA(information.get(), 0, nullptr, &original))
+        return false;
+    original.OriginalInfName[MAX_PATH - 1] = '\0';
+    source = original.OriginalInfName;
+    return !source.empty();
+}
+
+// Deletes the candidate from the driver store when it is one of the client's packages.
+bool delete_if_client_package(const std::string& published_name)
+{
+    std::string source;
+    if (!source_inf_name(published_name.c_str(), source) || !has_driver_marker(source.c_str()))
+        return false;
+    if (!::SetupUninstallOEMInfA(published_name.c_str(), SUOI_FORCEDELETE, nullptr))
+        return false;
+    restart_required = true;
+    log_line("\tDelete oem file in driver store");
+    return true;
+}
+
+} // namespace
+
+int remove_driver()
+{
+    if (!remove_adapters())
+        return 0;
+    std::vector<std::string> candidates;
+    if (!list_candidates(candidates))
+        return 0;
+    bool deleted = false;
+    for (const std::string& candidate : candidates) {
+        if (delete_if_client_package(candidate))
+            deleted = true;
+    }
+    if (!deleted)
+        log_line("\tcan not find file in driver store");
+    return 1;
+}
+
+} // namespace cleaner

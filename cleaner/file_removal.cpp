@@ -1,0 +1,57 @@
+#include "cleaner/file_removal.h"
+
+#include "cleaner/folder_tree.h"
+#include "cleaner/install_dir_check.h"
+#include "cleaner/run_log.h"
+#include "cleaner/shell_paths.h"
+#include "mcl/mswin/unique_resource.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+
+namespace cleaner {
+
+namespace {
+
+const char kInstallKey[] = "Software\\Orvane\\SSL-VPN Ferrolink\\Standalone";
+const DWORD kInstallDirBytes = 1024;
+
+bool registered_install_dir(std::string& folder)
+{
+    mcl::mswin::unique_hkey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
+        return false;
+    char value[kInstallDirBytes] = {};
+    DWORD size = kInstallDirBytes;
+    if (::RegQueryValueExA(key.get(), "InstallDir", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    return usable_install_dir(value, kInstallDirBytes, folder);
+}
+
+DWORD delete_install_folder()
+{
+    std::string folder;
+    if (registered_install_dir(folder))
+        return delete_folder_tree(folder.c_str());
+    log_line("\tCan not find Ferrolink InstallDir in register,try to delete default path");
+    const DWORD error = path_in_shell_folder(CSIDL_PROGRAM_FILESX86, "\\Orvane\\SSL-VPN\\Ferrolink", folder);
+    return error != 0 ? error : delete_folder_tree(folder.c_str());
+}
+
+} // namespace
+
+int delete_files()
+{
+    const DWORD result = delete_install_folder();
+    if (result != 0) {
+        log_line("\tFailed to delete file, lastError:%ld", static_cast<long>(static_cast<LONG>(result)));
+        return 0;
+    }
+    log_line("\tDelete files succeed, lastError:0");
+    return 1;
+}
+
+} // namespace cleaner

@@ -1,0 +1,24 @@
+#include "cleaner/shell_paths.h"
+
+#include <shlobj.h>
+
+namespace cleaner {
+
+DWORD join_within_max_path(const std::string& folder, const char* suffix, std::string& path)
+{
+    path = folder + suffix;
+    return path.size() < MAX_PATH ? 0 : ERROR_FILENAME_EXCED_RANGE;
+}
+
+DWORD path_in_shell_folder(int csidl, const char* suffix, std::string& path)
+{
+    char folder[MAX_PATH] = {};
+    // Without the folder the path would silently point at the root of the current drive.
+    if (!::SHGetSpecialFolderPathA(nullptr, folder, csidl, FALSE) || folder[0] == '\0') {
+        path = suffix;
+        return ERROR_PATH_NOT_FOUND;
+    }
+    return join_within_max_path(folder, suffix, path);
+}
+
+} // namespace cleaner
