@@ -121,7 +121,7 @@ bool query_config_as(const char* name, bool& exists, binary_t& config)
     auto* raw = reinterpret_cast<typename Config::record*>(block.get());
     if (!Config::query(service.get(), raw, needed, &needed))
         return false;
-    return build_copy<Config>(*raw, config);
+    return copy_config(*raw, config);
 }
 
 // Reads the state while the service is start-pending, at most start_pending_polls more times. 0 when no state
@@ -197,6 +197,10 @@ bool start(const char* name)
     MCL_LOG("mcl::mswin::service::start", 738, "Service is in a wrong state (%d)", code_of(state));
     return false;
 }
+
+bool copy_config(const QUERY_SERVICE_CONFIGA& raw, binary_t& config) { return build_copy<narrow_config>(raw, config); }
+
+bool copy_config(const QUERY_SERVICE_CONFIGW& raw, binary_t& config) { return build_copy<wide_config>(raw, config); }
 
 bool query_config(const char* name, bool& exists, binary_t& config)
 {

@@ -23,6 +23,11 @@ bool start(const char* name);
 bool query_config(const char* name, bool& exists, binary_t& config);
 bool query_config_w(const char* name, bool& exists, binary_t& config);
 
+// The copy itself: record, then binary path, dependencies (the whole list), display name, load order group and
+// start name, each with its terminator; missing strings become empty ones.
+bool copy_config(const QUERY_SERVICE_CONFIGA& raw, binary_t& config);
+bool copy_config(const QUERY_SERVICE_CONFIGW& raw, binary_t& config);
+
 inline const QUERY_SERVICE_CONFIGA* config_record(const binary_t& config)
 {
     return config.size() >= sizeof(QUERY_SERVICE_CONFIGA) ? reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(config.data())
