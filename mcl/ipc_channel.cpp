@@ -1,0 +1,174 @@
+#include "mcl/ipc_channel.h"
+
+#include "mcl/log.h"
+#include "mcl/mswin/error_text.h"
+#include "mcl/mswin/security.h"
+
+namespace mcl {
+
+namespace {
+
+constexpr DWORD max_instances = 255;
+constexpr DWORD default_timeout_ms = 5000;
+constexpr DWORD busy_wait_ms = 30000;
+// Identification only: the side that created the pipe may learn who we are but cannot act as us. Without
+// it, a process that took the service's pipe name first could impersonate the (administrator) cleaner.
+constexpr DWORD connect_flags = FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING | SECURITY_SQOS_PRESENT |
+                                SECURITY_IDENTIFICATION;
+constexpr DWORD cancel_wait_ms = 1000;
+
+int code_of(DWORD error) { return static_cast<int>(error); }
+
+} // namespace
+
+ipc_channel::ipc_channel(std::uint32_t direction, ipc_connection& owner) : direction_(direction), owner_(owner)
+{
+    io_event_.create();
+    overlapped_.hEvent = io_event_.handle();
+}
+
+ipc_channel::~ipc_channel()
+{
+    close();
+    pending_.release_storage();
+    io_event_.close();
+}
+
+std::string ipc_channel::full_name(const char* base_name) const
+{
+    // Bytes from the connecting side travel through "_INBOND" (spelled so), bytes to it through "_OUTBOUND".
+    const bool listening = owner_.role() == ipc_connection::listening_role;
+    const bool inbound = listening == (direction_ == read_direction);
+    return std::string(base_name) + (inbound ? "_INBOND" : "_OUTBOUND");
+}
+
+bool ipc_channel::create(const char* base_name)
+{
+    if (base_name == nullptr) {
+        MCL_LOG("mcl::ipc_channel::create", 59, "Failed to create ipc channel, invalid parameters");
+        return false;
+    }
+    if (handle_)
+        close();
+    switch (owner_.role()) {
+    case ipc_connection::listening_role:
+        return create_listening(full_name(base_name));
+    case ipc_connection::connecting_role:
+        return open_connecting(full_name(base_name));
+    default:
+        MCL_LOG("mcl::ipc_channel::create", 142, "Failed to create ipc channel, invalid connection type");
+        return false;
+    }
+}
+
+bool ipc_channel::create_listening(const std::string& name)
+{
+    const DWORD access = direction_ == read_direction ? PIPE_ACCESS_INBOUND : PIPE_ACCESS_OUTBOUND;
+    HANDLE pipe = ::CreateNamedPipeA(name.c_str(), access | FILE_FLAG_OVERLAPPED, 0, max_instances, transfer_size,
+                                     transfer_size, default_timeout_ms, owner_.security_attributes());
+    if (pipe == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        handle_.reset();
+        MCL_LOG("mcl::ipc_channel::create", 91, "Failed to create the named pipe (\"%s\"), error: [%d:%s]",
+                name.c_str(), code_of(error), mswin::error_text(error));
+        return false;
+    }
+    handle_.reset(pipe);
+    return true;
+}
+
+bool ipc_channel::open_connecting(const std::string& name)
+{
+    const DWORD access = direction_ == read_direction ? GENERIC_READ : GENERIC_WRITE;
+    for (;;) {
+        HANDLE pipe = ::CreateFileA(name.c_str(), access, 0, nullptr, OPEN_EXISTING, connect_flags, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            handle_.reset(pipe);
+            // The first read or write step is taken at once: the pipe is already connected.
+            if (io_event_.set())
+                connected_ = 1;
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_PIPE_BUSY) {
+            MCL_LOG("mcl::ipc_channel::create", 115, "Failed to open the named pipe (\"%s\"), error [%d:%s]",
+                    name.c_str(), code_of(error), mswin::error_text(error));
+            return false;
+        }
+        if (!::WaitNamedPipeA(name.c_str(), busy_wait_ms)) {
+            MCL_LOG("mcl::ipc_channel::create", 120,
+                    "Could not open the named pipe (\"%s\"): 30 seconds wait timed out.", name.c_str());
+            return false;
+        }
+    }
+}
+
+bool ipc_channel::listen()
+{
+    prepare_overlapped();
+    const BOOL result = ::ConnectNamedPipe(handle_.get(), &overlapped_);
+    const DWORD error = ::GetLastError();
+    if (result) {
+        MCL_LOG("mcl::ipc_channel::listen", 170, "Failed to connect the named pipe, error: [%d:%s]", code_of(error),
+                mswin::error_text(error));
+        return false;
+    }
+    if (error == ERROR_IO_PENDING)
+        return true;
+    if (error == ERROR_PIPE_CONNECTED) {
+        // The client came before we asked: no operation is outstanding, so the first read or write step
+        // must find a finished, empty one.
+        prepare_overlapped();
+        io_event_.set();
+        connected_ = 1;
+        return true;
+    }
+    MCL_LOG("mcl::ipc_channel::listen", 188, "Failed to connect the named pipe, error: [%d:%s]", code_of(error),
+            mswin::error_text(error));
+    return false;
+}
+
+void ipc_channel::close()
+{
+    if (handle_) {
+        if (direction_ == write_direction)
+            ::FlushFileBuffers(handle_.get());
+        if (owner_.role() == ipc_connection::listening_role)
+            ::DisconnectNamedPipe(handle_.get());
+        cancel_outstanding_io();
+        handle_.reset();
+    }
+    connected_ = 0;
+    io_event_.reset();
+}
+
+void ipc_channel::cancel_outstanding_io()
+{
+    ::CancelIoEx(handle_.get(), nullptr);
+    for (DWORD waited = 0; !HasOverlappedIoCompleted(&overlapped_) && waited < cancel_wait_ms; waited += 10)
+        ::SleepEx(10, FALSE);
+}
+
+void ipc_channel::prepare_overlapped()
+{
+    const HANDLE completion_event = overlapped_.hEvent;
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = completion_event;
+}
+
+ipc_connection::ipc_connection(std::uint32_t role) : role_(role), read_channel_(*this), write_channel_(*this)
+{
+    if (!mswin::make_open_descriptor(descriptor_, attributes_, TRUE)) {
+        attributes_.nLength = sizeof(SECURITY_ATTRIBUTES);
+        attributes_.lpSecurityDescriptor = nullptr;
+        attributes_.bInheritHandle = TRUE;
+    }
+}
+
+ipc_connection::~ipc_connection()
+{
+    read_channel_.close();
+    write_channel_.close();
+}
+
+} // namespace mcl

@@ -1,0 +1,167 @@
+// The peer's three threads: the read thread cuts frames and dispatches them, the write thread drains the
+// write queues, the event thread runs the handlers and queues their replies.
+#include "mcl/ipc_peer.h"
+
+#include "mcl/frame.h"
+#include "mcl/log.h"
+
+namespace mcl {
+
+namespace {
+
+// The platform's wait limit; two places go to the stop and refresh events.
+constexpr std::uint32_t max_wait_handles = MAXIMUM_WAIT_OBJECTS;
+constexpr std::uint32_t first_channel_slot = 2;
+
+} // namespace
+
+ipc_peer::pipe_thread::pipe_thread(ipc_peer& owner) : owner(owner) { refresh_event.create(); }
+
+ipc_peer::pipe_thread::~pipe_thread() { stop(10); }
+
+void ipc_peer::pipe_thread::stop(unsigned seconds)
+{
+    {
+        scoped_lock guard(state_lock);
+        if (thread_handle != nullptr)
+            ::CancelSynchronousIo(thread_handle);
+    }
+    thread::stop(seconds);
+}
+
+void ipc_peer::pipe_thread::build_wait_list(pointer_buffer& handles, std::vector<ipc_connection_ptr>& watched)
+{
+    handles.clear();
+    watched.clear();
+    void* const fixed[first_channel_slot] = {stop_event.handle(), refresh_event.handle()};
+    handles.append(fixed, first_channel_slot);
+    scoped_lock guard(owner.connections_lock_);
+    for (const ipc_connection_ptr& connection : owner.connections_) {
+        if (handles.size() == max_wait_handles)
+            break;
+        void* const signal = channel_event(*connection);
+        handles.append(&signal, 1);
+        watched.push_back(connection);
+    }
+}
+
+DWORD ipc_peer::pipe_thread::run()
+{
+    pointer_buffer handles;
+    std::vector<ipc_connection_ptr> watched;
+    build_wait_list(handles, watched);
+    for (;;) {
+        const DWORD result = ::WaitForMultipleObjects(handles.size(), handles.data(), FALSE, INFINITE);
+        if (result == WAIT_OBJECT_0)
+            return 0;
+        const DWORD index = result - WAIT_OBJECT_0;
+        if (result == WAIT_FAILED || index == 1 || index >= handles.size()) {
+            refresh_event.reset();
+            build_wait_list(handles, watched);
+            continue;
+        }
+        serve_signalled(index - first_channel_slot, handles[index]);
+    }
+}
+
+void ipc_peer::pipe_thread::serve_signalled(std::size_t index, HANDLE signalled)
+{
+    const ipc_connection_ptr connection = owner.connection_at(index);
+    // The list may have changed since the wait began; then the signal belongs to the next rebuild.
+    if (!connection || channel_event(*connection) != signalled)
+        return;
+    serve(connection);
+}
+
+HANDLE ipc_peer::msg_read_thread::channel_event(ipc_connection& connection)
+{
+    return connection.read_channel().io_event_handle();
+}
+
+void ipc_peer::msg_read_thread::serve(const ipc_connection_ptr& connection)
+{
+    std::vector<binary_t> frames;
+    if (!connection->read_channel().read(frames)) {
+        owner.remove_connection(connection);
+        return;
+    }
+    for (const binary_t& frame : frames)
+        owner.dispatch(connection, frame);
+}
+
+HANDLE ipc_peer::msg_write_thread::channel_event(ipc_connection& connection)
+{
+    return connection.write_channel().io_event_handle();
+}
+
+void ipc_peer::msg_write_thread::serve(const ipc_connection_ptr& connection)
+{
+    if (connection->write_channel().complete_write())
+        return;
+    owner.remove_connection(connection);
+    MCL_LOG("mcl::ipc_peer::msg_write_thread::run", 653, "ipc channel write failed, abort the ipc connection.");
+}
+
+void ipc_peer::dispatch(const ipc_connection_ptr& connection, const binary_t& frame)
+{
+    frame::header head;
+    if (!frame::read_header(frame.data(), frame.size(), head))
+        return;
+    const request_key key(connection.get(), head.sequence);
+    switch (head.kind) {
+    case frame::reply: {
+        scoped_lock guard(sync_replies_lock_);
+        // Only a send that still waits can ever pick a reply up; keeping others would let the other side
+        // grow our memory without bound.
+        const auto waiting = sync_replies_.find(key);
+        if (waiting != sync_replies_.end())
+            waiting->second = frame::payload_of(frame.data(), frame.size());
+        return;
+    }
+    case frame::async_reply: {
+        ipc_msg_handler* handler = nullptr;
+        {
+            scoped_lock guard(async_requests_lock_);
+            const auto registered = async_requests_.find(key);
+            if (registered != async_requests_.end()) {
+                handler = registered->second;
+                async_requests_.erase(registered);
+            }
+        }
+        if (handler != nullptr)
+            post_event(ipc_event{connection, frame, handler});
+        return;
+    }
+    case frame::request:
+    case frame::async_request:
+    case frame::message:
+        post_event(ipc_event{connection, frame, default_handler_});
+        return;
+    default:
+        return;
+    }
+}
+
+std::int32_t ipc_peer::handle_event(const ipc_event& record)
+{
+    if (record.handler == nullptr)
+        return 0;
+    frame::header head;
+    if (!frame::read_header(record.frame.data(), record.frame.size(), head))
+        return 0;
+    binary_t payload = frame::payload_of(record.frame.data(), record.frame.size());
+    const std::int32_t result = record.handler->handle_message(record.connection, head.id, payload);
+    const bool wants_reply = head.kind == frame::request || head.kind == frame::async_request;
+    if (result < 0 || !wants_reply || !record.connection)
+        return result;
+    const std::uint32_t reply_kind = head.kind == frame::request ? frame::reply : frame::async_reply;
+    binary_t reply;
+    if (frame::build(reply_kind, head.id, head.sequence, payload, reply))
+        queue_frame(record.connection, reply);
+    else
+        MCL_LOG("mcl::ipc_peer::handle_event", 611, "Reply to message [%d] of %u bytes is too large to send",
+                static_cast<int>(head.id), payload.size());
+    return result;
+}
+
+} // namespace mcl
