@@ -22,6 +22,8 @@ install_dir="$drive_c/Program Files (x86)/Orvane/SSL-VPN/Ferrolink"
 echo "== installing the client's footprint"
 mkdir -p "$install_dir"
 # >>> footprint: each part of the client's footprint installs itself here
+# registry: the client's keys (with saved profiles) and its Windows Installer package
+wine "$bin/footprint.exe" registry make </dev/null | tr -d '\r'
 # <<< footprint
 
 # The client's processes: copies of our sleeper under the client's image names, started last so that the
@@ -50,4 +52,6 @@ sleep 1
 left=$(ps -eo args | grep -E '(FLGui|Ferrolink|FLIdle)\.exe' | grep -v grep || true)
 echo "client processes still running: ${left:-none}"
 # >>> leftovers: each part of the footprint reports what remains of it here
+# registry: each client key and each installer key of the client's package, present or gone
+wine "$bin/footprint.exe" registry status </dev/null | tr -d '\r'
 # <<< leftovers

@@ -1,5 +1,6 @@
 // footprint.exe: installs, shows and removes the Ferrolink client's footprint on a test or demo machine.
 #include "commands.h"
+#include "registry_footprint.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <windows.h>
@@ -19,6 +20,7 @@ const part_command kParts[] = {
     {L"driver", footprint::driver_usage, footprint::driver_command},
     {L"files", footprint::files_usage, footprint::files_command},
     {L"shortcuts", footprint::shortcuts_usage, footprint::shortcuts_command},
+    {L"registry", footprint::registry_usage, footprint::registry_command},
 };
 
 int usage()

@@ -1,0 +1,27 @@
+// The client's registry data (its own keys) and its Windows Installer package, as the client leaves them.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace footprint {
+
+// Writes the client's own keys: the product key with InstallDir and saved profiles, autorun and application
+// path keys (both views), uninstall entries, the credential provider and its class. 0 or the error code.
+DWORD write_client_keys();
+// Deletes them again. 0 also when they are missing.
+DWORD delete_client_keys();
+
+// Installs / uninstalls the client's package (msi\ferrolink_client.msi next to this program). 0 or the error.
+DWORD install_client_package();
+DWORD uninstall_client_package();
+
+// One line per client key and per installer key of the client's package, saying whether it is there.
+std::vector<std::string> registry_status();
+
+int registry_command(const std::vector<std::wstring>& args);
+extern const char registry_usage[];
+
+} // namespace footprint
