@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace mcl {
@@ -29,7 +30,12 @@ template <typename Unit>
 bool put_wstring(binary_t& payload, std::basic_string_view<Unit> text)
 {
     static_assert(sizeof(Unit) == 2, "wide strings are UTF-16");
-    return put_wstring(payload, reinterpret_cast<const char16_t*>(text.data()), text.size());
+    if constexpr (std::is_same<Unit, char16_t>::value) {
+        return put_wstring(payload, text.data(), text.size());
+    } else {
+        const std::u16string units(text.begin(), text.end());
+        return put_wstring(payload, units.data(), units.size());
+    }
 }
 
 template <typename Unit>
@@ -66,7 +72,7 @@ bool get_wstring(const binary_t& payload, std::uint32_t& cursor, std::basic_stri
     std::u16string units;
     if (!get_wstring(payload, cursor, units))
         return false;
-    value.assign(reinterpret_cast<const Unit*>(units.data()), units.size());
+    value.assign(units.begin(), units.end());
     return true;
 }
 

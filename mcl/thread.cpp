@@ -28,7 +28,7 @@ bool thread::start()
     if (thread_handle != nullptr)
         return true;
     stop_event.reset();
-    thread_handle = ::CreateThread(nullptr, 0, &thread::entry, this, 0, nullptr);
+    thread_handle = ::CreateThread(nullptr, 0, &thread::entry, this, 0, &thread_id_);
     if (thread_handle == nullptr)
         stop_event.set();
     return thread_handle != nullptr;
@@ -42,6 +42,10 @@ void thread::stop(unsigned seconds)
         return;
     }
     stop_event.set();
+    // Asked from its own body: waiting would only run out and terminate the caller. The stop request stands;
+    // whoever stops it from outside later closes the handle.
+    if (::GetCurrentThreadId() == thread_id_)
+        return;
     const unsigned long long polls = static_cast<unsigned long long>(seconds) * polls_per_second;
     bool ended = false;
     for (unsigned long long i = 0; i < polls; ++i) {
@@ -58,6 +62,7 @@ void thread::stop(unsigned seconds)
     }
     ::CloseHandle(thread_handle);
     thread_handle = nullptr;
+    thread_id_ = 0;
 }
 
 bool thread::running() const

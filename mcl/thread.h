@@ -20,7 +20,7 @@ public:
     virtual bool start();
 
     // Sets stop_event, polls the thread's end up to seconds x 100 times 10 ms apart, then terminates it
-    // (at once for 0 seconds) and closes its handle.
+    // (at once for 0 seconds) and closes its handle. Called from the thread's own body it only sets stop_event.
     virtual void stop(unsigned seconds);
 
     // The thread body; its result becomes the thread's exit code.
@@ -35,6 +35,8 @@ protected:
 
 private:
     static DWORD WINAPI entry(void* self);
+
+    DWORD thread_id_ = 0;
 };
 
 } // namespace mcl

@@ -9,7 +9,7 @@ namespace {
 // Keeps its own handle to the OS thread, so the exit code can be read after stop() closed the object's.
 class probe_thread : public mcl::thread {
 public:
-    enum class body { cooperative, ignores_stop, returns_at_once };
+    enum class body { cooperative, ignores_stop, returns_at_once, stops_itself };
 
     explicit probe_thread(body kind) : kind_(kind) {}
     ~probe_thread() override
@@ -35,6 +35,9 @@ public:
                 ::Sleep(5);
         case body::returns_at_once:
             break;
+        case body::stops_itself:
+            stop(5);
+            return stop_event.is_set() ? 9 : 8;
         }
         return 7;
     }
@@ -99,6 +102,16 @@ TEST(Thread, ThreadThatEndedByItselfIsNotTerminated)
     EXPECT_EQ(t.exit_code(), 7u);  // waits for the end
     t.stop(0);
     EXPECT_EQ(t.exit_code(), 7u);
+    EXPECT_FALSE(t.running());
+}
+
+TEST(Thread, StopFromItsOwnBodyOnlyAsksForTheStop)
+{
+    probe_thread t(probe_thread::body::stops_itself);
+    ASSERT_TRUE(t.start());
+    t.wait_started();
+    EXPECT_EQ(t.exit_code(), 9u);  // neither terminated nor stuck
+    t.stop(0);
     EXPECT_FALSE(t.running());
 }
 

@@ -1,6 +1,11 @@
 #include "mcl/mswin/utf.h"
 
+#include "mcl/payload.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -18,6 +23,24 @@ TEST(Utf, WideBecomesUtf8AndBack)
     EXPECT_EQ(narrow, "NT SERVICE\\\xc3\x85ngstr\xc3\xb6m \xf0\x9d\x84\x9e");
     EXPECT_EQ(mcl::mswin::utf8_to_wide(narrow), text);
     EXPECT_EQ(mcl::mswin::wide_to_utf8(L""), "");
+}
+
+} // namespace
+
+namespace {
+
+TEST(Utf, WindowsWideStringsGoIntoPayloadsAsUtf16)
+{
+    mcl::binary_t p;
+    const std::wstring account = mcl::mswin::utf8_to_wide("\xc3\xa9\xf0\x9d\x84\x9e");
+    ASSERT_TRUE(mcl::put_wstring(p, account));
+    EXPECT_EQ(std::vector<unsigned char>(p.begin(), p.end()),
+              (std::vector<unsigned char>{0xE9, 0x00, 0x34, 0xD8, 0x1E, 0xDD, 0, 0}));
+    std::wstring back;
+    std::uint32_t cursor = 0;
+    ASSERT_TRUE(mcl::get_wstring(p, cursor, back));
+    EXPECT_EQ(back, account);
+    EXPECT_EQ(cursor, 8u);
 }
 
 } // namespace
