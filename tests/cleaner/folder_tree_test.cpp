@@ -1,0 +1,307 @@
+// The tree deleter, the InstallDir check and the path joining, on folders of each test's own.
+#include "captured_log.h"
+#include "cleaner/folder_tree.h"
+#include "cleaner/install_dir_check.h"
+#include "cleaner/shell_paths.h"
+#include "footprint/common.h"
+#include "footprint/install_folder.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+using namespace fltest;
+
+namespace {
+
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+size_t index_of_line(const std::vector<std::string>& lines, const std::string& line)
+{
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i] == line)
+            return i;
+    }
+    return lines.size();
+}
+
+void make_file(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL)
+{
+    write_text(path, "x");
+    ::SetFileAttributesW(path.c_str(), attributes);
+}
+
+// The Linux path of a Windows path, through Wine's own translation; empty outside Wine.
+std::string unix_path(const std::wstring& path)
+{
+    using to_unix = char*(CDECL*)(const wchar_t*);
+    const FARPROC export_address = ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    const auto translate = reinterpret_cast<to_unix>(reinterpret_cast<void*>(export_address));
+    if (translate == nullptr)
+        return std::string();
+    char* unix_name = translate(path.c_str());
+    if (unix_name == nullptr)
+        return std::string();
+    std::string result = unix_name;
+    ::HeapFree(::GetProcessHeap(), 0, unix_name);
+    return result;
+}
+
+// Starts a Linux program (Wine runs those too) and waits until `done` holds: a Linux child cannot be waited
+// for through its handle.
+template <typename Done>
+bool run_linux(std::wstring command, Done done)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return false;
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    for (int tries = 0; tries < 100; ++tries) {
+        if (done())
+            return true;
+        ::Sleep(50);
+    }
+    return false;
+}
+
+std::wstring in_quotes(const std::string& text)
+{
+    return L"\"" + widen(text) + L"\"";
+}
+
+// A Linux symbolic link at `folder`\`name` to `target`, which Wine shows as a folder with the reparse-point
+// attribute; removed again on destruction. Win32 cannot remove it under Wine, so Linux's rm does.
+class unix_link {
+public:
+    unix_link(const std::wstring& target, const std::wstring& folder, const std::wstring& name)
+        : path_(folder + L"\\" + name), unix_path_(unix_path(folder) + "/" + narrow(name))
+    {
+        const std::string target_unix = unix_path(target);
+        made_ = !target_unix.empty() && unix_path_.front() == '/' &&
+                run_linux(L"Z:\\bin\\ln -s " + in_quotes(target_unix) + L" " + in_quotes(unix_path_),
+                          [this] { return exists(path_); });
+    }
+    ~unix_link()
+    {
+        if (made_)
+            run_linux(L"Z:\\bin\\rm " + in_quotes(unix_path_), [this] { return !exists(path_); });
+    }
+    unix_link(const unix_link&) = delete;
+    unix_link& operator=(const unix_link&) = delete;
+    bool made() const { return made_; }
+
+private:
+    std::wstring path_;
+    std::string unix_path_;
+    bool made_ = false;
+};
+
+class folder_tree : public ::testing::Test {
+protected:
+    std::string path(const std::wstring& relative) const { return narrow(folder_ / relative); }
+    temp_folder folder_;
+};
+
+TEST_F(folder_tree, nested_folders_go_bottom_up_and_a_read_only_file_is_deleted)
+{
+    const std::wstring root = folder_ / L"Ferrolink";
+    ASSERT_EQ(0u, footprint::create_folders(root + L"\\a\\b"));
+    make_file(root + L"\\a\\b\\c.sys", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    captured_log log;
+    EXPECT_EQ(0u, cleaner::delete_folder_tree(narrow(root).c_str()));
+    const std::string r = narrow(root);
+    EXPECT_EQ("\tTry to delete file [" + r + "\\a\\b\\c.sys]...succeed\n"
+              "\tTry to delete folder [" + r + "\\a\\b]...succeed\n"
+              "\tTry to delete folder [" + r + "\\a]...succeed\n"
+              "\tTry to delete folder [" + r + "]...succeed\n",
+              log.text());
+    EXPECT_FALSE(exists(root));
+}
+
+TEST_F(folder_tree, a_whole_installation_goes_and_each_folder_after_its_contents)
+{
+    const std::wstring root = folder_ / L"Ferrolink";
+    ASSERT_EQ(0u, footprint::make_install_tree(root));
+    const std::vector<std::wstring> entries = footprint::list_tree(root);
+    captured_log log;
+    EXPECT_EQ(0u, cleaner::delete_folder_tree(narrow(root).c_str()));
+    EXPECT_FALSE(exists(root));
+    const std::vector<std::string> lines = lines_of(log.text());
+    ASSERT_EQ(entries.size() + 1, lines.size());
+    const std::string r = narrow(root);
+    const size_t root_line = index_of_line(lines, "\tTry to delete folder [" + r + "]...succeed");
+    EXPECT_EQ(lines.size() - 1, root_line);
+    for (const std::wstring& entry : entries) {
+        const bool is_folder = entry.back() == L'\\';
+        const std::string full = r + "\\" + narrow(is_folder ? entry.substr(0, entry.size() - 1) : entry);
+        const size_t at = index_of_line(lines, std::string(is_folder ? "\tTry to delete folder [" : "\tTry to delete file [") +
+                                                   full + "]...succeed");
+        ASSERT_LT(at, lines.size()) << full;
+        const size_t parent_end = full.find_last_of('\\');
+        const size_t parent = index_of_line(lines, "\tTry to delete folder [" + full.substr(0, parent_end) + "]...succeed");
+        EXPECT_LT(at, parent) << full;
+    }
+}
+
+TEST_F(folder_tree, a_missing_folder_counts_as_deleted)
+{
+    captured_log log;
+    EXPECT_EQ(0u, cleaner::delete_folder_tree(path(L"absent").c_str()));
+    EXPECT_EQ("\tCannot find [" + path(L"absent") + "] file or folder\n", log.text());
+}
+
+// Only a search that finds nothing there means "already deleted"; one that cannot even look (here: a path
+// too long for the narrow calls) must not report the folder as gone.
+TEST_F(folder_tree, a_path_that_cannot_be_searched_is_a_failure_not_a_missing_folder)
+{
+    const std::string too_long = path(std::wstring(300, L'f'));
+    captured_log log;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), cleaner::delete_folder_tree(too_long.c_str()));
+    EXPECT_EQ("\tCannot find [" + too_long + "] file or folder\n", log.text());
+}
+
+TEST_F(folder_tree, a_file_that_cannot_be_deleted_stops_everything_with_its_code)
+{
+    const std::wstring root = folder_ / L"Ferrolink";
+    ASSERT_EQ(0u, footprint::create_folders(root));
+    make_file(root + L"\\busy.dll");
+    HANDLE busy = ::CreateFileW((root + L"\\busy.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, busy);
+    captured_log log;
+    const DWORD result = cleaner::delete_folder_tree(narrow(root).c_str());
+    ::CloseHandle(busy);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), result);
+    EXPECT_EQ("\tTry to delete file [" + narrow(root) + "\\busy.dll]...failed\n", log.text());
+    EXPECT_TRUE(exists(root + L"\\busy.dll"));
+}
+
+// A link inside the installation must never lead the deletion to what it points at.
+TEST_F(folder_tree, a_linked_folder_is_never_followed)
+{
+    const std::wstring target = folder_ / L"precious";
+    ASSERT_EQ(0u, footprint::create_folders(target + L"\\inner"));
+    make_file(target + L"\\document.txt");
+    make_file(target + L"\\inner\\photo.jpg");
+    const std::wstring root = folder_ / L"Ferrolink";
+    ASSERT_EQ(0u, footprint::create_folders(root));
+    const unix_link link(target, root, L"link");
+    if (!link.made())
+        GTEST_SKIP() << "no way to make a link here";
+    const DWORD attributes = ::GetFileAttributesW((root + L"\\link").c_str());
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+    ASSERT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+
+    captured_log log;
+    const DWORD result = cleaner::delete_folder_tree(narrow(root).c_str());
+    const std::string text = log.text();
+    // Wine cannot remove such a link through Win32, so the step fails, with the link's own line and code.
+    EXPECT_NE(0u, result);
+    EXPECT_EQ("\tTry to delete folder [" + narrow(root) + "\\link]...failed\n", text);
+    EXPECT_TRUE(exists(target + L"\\document.txt"));
+    EXPECT_TRUE(exists(target + L"\\inner\\photo.jpg"));
+}
+
+TEST_F(folder_tree, a_linked_root_is_removed_as_a_link_only)
+{
+    const std::wstring target = folder_ / L"precious";
+    ASSERT_EQ(0u, footprint::create_folders(target));
+    make_file(target + L"\\document.txt");
+    const unix_link link(target, folder_.path(), L"Ferrolink");
+    if (!link.made())
+        GTEST_SKIP() << "no way to make a link here";
+    captured_log log;
+    EXPECT_NE(0u, cleaner::delete_folder_tree(path(L"Ferrolink").c_str()));
+    EXPECT_EQ("\tTry to delete folder [" + path(L"Ferrolink") + "]...failed\n", log.text());
+    EXPECT_TRUE(exists(target + L"\\document.txt"));
+}
+
+TEST(shell_paths, a_path_that_does_not_fit_max_path_is_refused_whole)
+{
+    std::string path;
+    const std::string folder(249, 'f');
+    EXPECT_EQ(0u, cleaner::join_within_max_path(folder, "\\123456789", path));  // 259 characters
+    EXPECT_EQ(259u, path.size());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), cleaner::join_within_max_path(folder, "\\1234567890", path));
+    EXPECT_EQ(folder + "\\1234567890", path);
+}
+
+TEST(shell_paths, a_shell_folder_path_is_the_folder_and_the_suffix)
+{
+    char desktop[MAX_PATH] = {};
+    ASSERT_TRUE(::SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE));
+    std::string path;
+    EXPECT_EQ(0u, cleaner::path_in_shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY, "\\Orvane Ferrolink.lnk", path));
+    EXPECT_EQ(std::string(desktop) + "\\Orvane Ferrolink.lnk", path);
+}
+
+// The registered value as the step reads it: into a cleared 1024-byte buffer.
+bool usable(const std::string& value, std::string* folder = nullptr)
+{
+    char buffer[1024] = {};
+    std::memcpy(buffer, value.data(), value.size() < sizeof(buffer) ? value.size() : sizeof(buffer));
+    std::string ignored;
+    return cleaner::usable_install_dir(buffer, sizeof(buffer), folder != nullptr ? *folder : ignored);
+}
+
+std::string shell(int csidl)
+{
+    char folder[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathA(nullptr, folder, csidl, FALSE);
+    return folder;
+}
+
+TEST(install_dir_check, ordinary_installation_folders_are_usable)
+{
+    std::string folder;
+    EXPECT_TRUE(usable(shell(CSIDL_PROGRAM_FILESX86) + "\\Orvane\\SSL-VPN\\Ferrolink", &folder));
+    EXPECT_EQ(shell(CSIDL_PROGRAM_FILESX86) + "\\Orvane\\SSL-VPN\\Ferrolink", folder);
+    EXPECT_TRUE(usable("D:\\Tools\\Ferrolink\\"));
+    EXPECT_TRUE(usable("\\\\server\\share\\Ferrolink"));
+}
+
+TEST(install_dir_check, empty_relative_and_unterminated_values_are_not)
+{
+    EXPECT_FALSE(usable(""));
+    EXPECT_FALSE(usable("Orvane\\Ferrolink"));
+    EXPECT_FALSE(usable("\\Orvane\\Ferrolink"));
+    EXPECT_FALSE(usable("C:Ferrolink"));
+    EXPECT_FALSE(usable("\\\\?\\C:\\Ferrolink"));
+    const std::string unterminated(1024, 'C');
+    EXPECT_FALSE(usable(unterminated));
+    // Terminated, but too long for the narrow path calls that would have to delete it.
+    EXPECT_FALSE(usable("C:\\" + std::string(1020, 'f')));
+}
+
+TEST(install_dir_check, roots_and_shell_folders_are_not)
+{
+    for (const std::string root : {"C:", "C:\\", "c:\\\\", "C:\\Orvane\\..", "C:\\.", "C:/", "\\\\server\\share",
+                                   "\\\\server\\share\\", "\\\\server"})
+        EXPECT_FALSE(usable(root)) << root;
+    for (int csidl : {CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_PROFILE,
+                      CSIDL_COMMON_APPDATA, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_APPDATA}) {
+        EXPECT_FALSE(usable(shell(csidl))) << shell(csidl);
+        EXPECT_FALSE(usable(shell(csidl) + "\\")) << shell(csidl);
+    }
+    // A folder that holds the user profiles, spelt in another case.
+    std::string users = shell(CSIDL_PROFILE);
+    users = users.substr(0, users.find_last_of('\\'));
+    for (char& c : users)
+        c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
+    EXPECT_FALSE(usable(users)) << users;
+    EXPECT_FALSE(usable(shell(CSIDL_PROGRAM_FILESX86) + "\\Orvane\\..")) << "Program Files through ..";
+}
+
+} // namespace

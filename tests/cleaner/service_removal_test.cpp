@@ -1,0 +1,150 @@
+// Step 3 against the real Service Control Manager, with test_service.exe installed under names of each test.
+#include "captured_log.h"
+#include "cleaner/service_removal.h"
+#include "footprint/services.h"
+
+#include <gtest/gtest.h>
+
+using namespace fltest;
+
+namespace {
+
+// The step's wait limit in production; the tests that do not exercise the limit use it as well.
+const DWORD kProductionLimitMs = 60000;
+
+bool gone_within(const std::wstring& name, DWORD timeout_ms)
+{
+    for (DWORD waited = 0; waited < timeout_ms; waited += 100) {
+        if (footprint::service_state(name) == 0)
+            return true;
+        ::Sleep(100);
+    }
+    return false;
+}
+
+class service_removal : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        EXPECT_EQ(0u, footprint::remove_service(first_));
+        EXPECT_EQ(0u, footprint::remove_service(second_));
+    }
+
+    void install(const std::wstring& name, const footprint::service_options& options = footprint::service_options())
+    {
+        ASSERT_EQ(0u, footprint::install_service(name, options));
+    }
+
+    int remove(DWORD limit_ms = kProductionLimitMs)
+    {
+        return cleaner::remove_services(first_.c_str(), second_.c_str(), limit_ms);
+    }
+
+    std::string absent_line(const std::wstring& name) { return narrow(name) + " have already uninstalled\n"; }
+
+    const std::wstring first_ = unique_name(L"flsvc_a");
+    const std::wstring second_ = unique_name(L"flsvc_b");
+};
+
+TEST_F(service_removal, neither_service_installed_counts_as_success)
+{
+    captured_log log;
+    EXPECT_EQ(1, remove());
+    EXPECT_EQ(absent_line(first_) + absent_line(second_) + "\tsucceed\n", log.text());
+}
+
+TEST_F(service_removal, running_services_are_stopped_and_deleted)
+{
+    install(first_);
+    install(second_);
+    captured_log log;
+    EXPECT_EQ(1, remove());
+    EXPECT_EQ("\tsucceed\n", log.text());
+    EXPECT_EQ(0u, footprint::service_state(first_));
+    EXPECT_EQ(0u, footprint::service_state(second_));
+}
+
+TEST_F(service_removal, a_stopped_service_is_deleted_without_waiting)
+{
+    footprint::service_options stopped;
+    stopped.start = false;
+    install(second_, stopped);
+    captured_log log;
+    const ULONGLONG began = ::GetTickCount64();
+    EXPECT_EQ(1, remove());
+    EXPECT_LT(::GetTickCount64() - began, 2000u);
+    EXPECT_EQ(absent_line(first_) + "\tsucceed\n", log.text());
+    EXPECT_EQ(0u, footprint::service_state(second_));
+}
+
+// The open fails for another reason than absence: one line with the code, and the other service still
+// decides the result.
+TEST_F(service_removal, an_open_failure_is_logged_and_the_other_service_decides)
+{
+    install(second_);
+    const std::wstring refused = L"flsvc\\refused";
+    captured_log log;
+    EXPECT_EQ(1, cleaner::remove_services(refused.c_str(), second_.c_str(), kProductionLimitMs));
+    EXPECT_EQ("\tOpenService failed, LastError:123\n\tsucceed\n", log.text());
+    EXPECT_EQ(0u, footprint::service_state(second_));
+}
+
+TEST_F(service_removal, both_opens_failing_gives_zero_and_no_verdict_line)
+{
+    captured_log log;
+    EXPECT_EQ(0, cleaner::remove_services(L"flsvc\\one", L"flsvc\\two", kProductionLimitMs));
+    EXPECT_EQ("\tOpenService failed, LastError:123\n\tOpenService failed, LastError:123\n", log.text());
+}
+
+TEST_F(service_removal, first_refused_and_second_absent_succeeds)
+{
+    captured_log log;
+    EXPECT_EQ(1, cleaner::remove_services(L"flsvc\\one", second_.c_str(), kProductionLimitMs));
+    EXPECT_EQ("\tOpenService failed, LastError:123\n" + absent_line(second_) + "\tsucceed\n", log.text());
+}
+
+TEST_F(service_removal, a_slowly_stopping_service_is_polled_until_it_has_stopped)
+{
+    footprint::service_options slow;
+    slow.stop_pending_ms = 2000;
+    install(first_, slow);
+    captured_log log;
+    const ULONGLONG began = ::GetTickCount64();
+    EXPECT_EQ(1, remove());
+    const ULONGLONG took = ::GetTickCount64() - began;
+    EXPECT_GE(took, 1800u);
+    EXPECT_LT(took, 10000u);
+    // It had stopped before the deletion, so it is gone at once, not merely marked for deletion.
+    EXPECT_EQ(0u, footprint::service_state(first_));
+    EXPECT_EQ(absent_line(second_) + "\tsucceed\n", log.text());
+}
+
+TEST_F(service_removal, the_stop_wait_is_bounded_and_the_service_deleted_anyway)
+{
+    footprint::service_options slow;
+    slow.stop_pending_ms = 4000;
+    install(first_, slow);
+    captured_log log;
+    const ULONGLONG began = ::GetTickCount64();
+    EXPECT_EQ(1, remove(600));
+    EXPECT_LT(::GetTickCount64() - began, 2500u);
+    EXPECT_EQ(absent_line(second_) + "\tsucceed\n", log.text());
+    // Marked for deletion while it still stops; Windows removes it when its process ends.
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), footprint::service_state(first_));
+    EXPECT_TRUE(gone_within(first_, 15000));
+}
+
+TEST_F(service_removal, a_service_refusing_the_stop_is_deleted_without_a_wait)
+{
+    footprint::service_options stubborn;
+    stubborn.accept_stop = false;
+    install(first_, stubborn);
+    captured_log log;
+    const ULONGLONG began = ::GetTickCount64();
+    EXPECT_EQ(1, remove());
+    EXPECT_LT(::GetTickCount64() - began, 2000u);
+    EXPECT_EQ(absent_line(second_) + "\tsucceed\n", log.text());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), footprint::service_state(first_));
+}
+
+} // namespace
