@@ -114,6 +114,48 @@ TEST_F(registry_tree, a_path_with_a_trailing_backslash_gets_no_second_one)
     EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, base_));
 }
 
+// A link to a missing key is listed by its parent but can be neither opened nor deleted by name.
+class dangling_link {
+public:
+    dangling_link(const std::wstring& parent, const wchar_t* name) : path_(parent + L"\\" + name)
+    {
+        HKEY link = nullptr;
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS,
+                              nullptr, &link, nullptr) != ERROR_SUCCESS)
+            return;
+        const std::wstring target = L"\\Registry\\Machine\\Software\\" + unique_name(L"flmissing");
+        made_ = ::RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+                                 static_cast<DWORD>(target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+        ::RegCloseKey(link);
+    }
+    ~dangling_link()
+    {
+        HKEY link = nullptr;
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &link) != 0)
+            return;
+        ::RegDeleteKeyW(link, L"");
+        ::RegCloseKey(link);
+    }
+    bool made() const { return made_; }
+
+private:
+    std::wstring path_;
+    bool made_ = false;
+};
+
+TEST_F(registry_tree, a_subkey_that_stays_listed_after_reported_gone_ends_the_pass)
+{
+    ASSERT_TRUE(create_key(HKEY_CURRENT_USER, key(L"after")));
+    dangling_link link(base_, L"dangling");
+    ASSERT_TRUE(link.made());
+    captured_log log;
+    EXPECT_EQ(0, cleaner::delete_registry_tree(HKEY_CURRENT_USER, base_, false));
+    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, key(L"after")));
+    EXPECT_EQ("\tRegOpenKeyEx, Key [" + narrow(key(L"dangling")) + "] uninstalled succeed.\n" +
+                  "\tFail to delete reg key [" + narrow(base_) + "], lastError:5\n",
+              log.text());
+}
+
 // The components sweep over a Components key of the test's own.
 class component_sweep : public registry_tree {
 protected:
