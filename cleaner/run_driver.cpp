@@ -118,7 +118,8 @@ bool run_removal_steps()
     bool all_succeeded = true;
     all_succeeded &= run_step("4.Try to uninstall Ferrolink Driver", remove_driver);
     all_succeeded &= run_step("5.Try to delete Ferrolink files", delete_files);
-    all_succeeded &= run_step("6.Try to delete Ferrolink register data", [] { return delete_registry_data(automatic_mode); });
+    all_succeeded &= run_step("6.Try to delete Ferrolink register data",
+                              [] { return delete_registry_data(automatic_mode); });
     all_succeeded &= run_step("7.Try to clean Ferrolink quick link", delete_shortcuts);
     all_succeeded &= run_step("8.Check whether insalled by msi installer", check_installer_registration);
     return all_succeeded;
