@@ -1,0 +1,139 @@
+// Step 5 on the client's fixed installation key and default folder.
+#include "captured_log.h"
+#include "cleaner/file_removal.h"
+#include "footprint/common.h"
+#include "footprint/install_folder.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+using namespace fltest;
+
+namespace {
+
+const std::string kNotRegistered = "\tCan not find Ferrolink InstallDir in register,try to delete default path\n";
+const std::string kSucceeded = "\tDelete files succeed, lastError:0\n";
+
+bool starts_with(const std::string& text, const std::string& head)
+{
+    return text.compare(0, head.size(), head) == 0;
+}
+
+bool ends_with(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class file_removal : public ::testing::Test {
+protected:
+    void SetUp() override { remove_footprint(); }
+    void TearDown() override { remove_footprint(); }
+
+    void remove_footprint()
+    {
+        EXPECT_EQ(0u, footprint::unregister_install_dir());
+        EXPECT_EQ(0u, footprint::remove_install_tree(default_folder_));
+    }
+
+    const std::wstring default_folder_ = footprint::default_install_folder();
+    temp_folder temp_;
+};
+
+TEST_F(file_removal, nothing_registered_and_nothing_installed_passes)
+{
+    captured_log log;
+    EXPECT_EQ(1, cleaner::delete_files());
+    EXPECT_EQ(kNotRegistered + "\tCannot find [" + narrow(default_folder_) + "] file or folder\n" + kSucceeded,
+              log.text());
+}
+
+TEST_F(file_removal, the_default_folder_goes_when_nothing_is_registered)
+{
+    ASSERT_EQ(0u, footprint::make_install_tree(default_folder_));
+    captured_log log;
+    EXPECT_EQ(1, cleaner::delete_files());
+    const std::string text = log.text();
+    EXPECT_TRUE(starts_with(text, kNotRegistered)) << text;
+    EXPECT_TRUE(ends_with(text, "\tTry to delete folder [" + narrow(default_folder_) + "]...succeed\n" + kSucceeded))
+        << text;
+    EXPECT_FALSE(exists(default_folder_));
+    // Only the installation folder itself, not the vendor folders above it.
+    EXPECT_TRUE(exists(default_folder_.substr(0, default_folder_.find_last_of(L'\\'))));
+}
+
+// Only one folder is ever deleted: the registered one wins over the default.
+TEST_F(file_removal, the_registered_folder_goes_and_the_default_one_stays)
+{
+    const std::wstring registered = temp_ / L"Ferrolink";
+    ASSERT_EQ(0u, footprint::make_install_tree(registered));
+    ASSERT_EQ(0u, footprint::make_install_tree(default_folder_));
+    ASSERT_EQ(0u, footprint::register_install_dir(registered));
+    captured_log log;
+    EXPECT_EQ(1, cleaner::delete_files());
+    const std::string text = log.text();
+    EXPECT_EQ(std::string::npos, text.find("Can not find Ferrolink InstallDir")) << text;
+    EXPECT_TRUE(ends_with(text, "\tTry to delete folder [" + narrow(registered) + "]...succeed\n" + kSucceeded))
+        << text;
+    EXPECT_FALSE(exists(registered));
+    EXPECT_TRUE(exists(default_folder_ + L"\\FLConfig.ini"));
+}
+
+// A REG_SZ value's bytes, terminator included.
+std::string wide_bytes(const std::wstring& text)
+{
+    return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * sizeof(wchar_t));
+}
+
+struct damaged_value {
+    const char* what;
+    DWORD type;
+    std::string bytes;
+};
+
+// A value that is not a usable folder counts as not registered: the default folder is deleted, and the
+// value's own target is left alone.
+TEST_F(file_removal, a_damaged_registration_falls_back_to_the_default_folder)
+{
+    const std::wstring windows = footprint::shell_folder(CSIDL_WINDOWS);
+    const damaged_value values[] = {
+        {"binary without a terminator", REG_BINARY, std::string(1024, 'C')},
+        {"empty string", REG_SZ, wide_bytes(L"")},
+        {"drive root", REG_SZ, wide_bytes(windows.substr(0, 3))},
+        {"Windows folder", REG_SZ, wide_bytes(windows)},
+        {"number", REG_DWORD, std::string("C\0\0\0", 4)},
+    };
+    for (const damaged_value& value : values) {
+        SCOPED_TRACE(value.what);
+        ASSERT_EQ(0u, footprint::set_install_dir_value(value.type, value.bytes.data(),
+                                                       static_cast<DWORD>(value.bytes.size())));
+        ASSERT_EQ(0u, footprint::make_install_tree(default_folder_));
+        captured_log log;
+        EXPECT_EQ(1, cleaner::delete_files());
+        const std::string text = log.text();
+        EXPECT_TRUE(starts_with(text, kNotRegistered + "\tTry to delete ")) << text;
+        EXPECT_TRUE(ends_with(text, kSucceeded)) << text;
+        EXPECT_FALSE(exists(default_folder_));
+        EXPECT_TRUE(exists(windows + L"\\system32"));
+    }
+}
+
+TEST_F(file_removal, a_file_that_cannot_be_deleted_fails_the_step_with_its_code)
+{
+    const std::wstring registered = temp_ / L"Ferrolink";
+    ASSERT_EQ(0u, footprint::make_install_tree(registered));
+    ASSERT_EQ(0u, footprint::register_install_dir(registered));
+    HANDLE busy = ::CreateFileW((registered + L"\\FLConfig.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, busy);
+    captured_log log;
+    const int result = cleaner::delete_files();
+    ::CloseHandle(busy);
+    EXPECT_EQ(0, result);
+    const std::string text = log.text();
+    EXPECT_TRUE(ends_with(text, "\tTry to delete file [" + narrow(registered) +
+                                    "\\FLConfig.ini]...failed\n\tFailed to delete file, lastError:32\n"))
+        << text;
+    EXPECT_TRUE(exists(registered + L"\\FLConfig.ini"));
+}
+
+} // namespace
