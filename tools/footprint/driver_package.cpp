@@ -64,7 +64,9 @@ DWORD publish_driver(const std::wstring& folder, const std::string& inf_name, bo
                      std::string* published_name)
 {
     const std::wstring source = folder + L"\\" + to_wide(inf_name);
-    DWORD error = write_file(source, inf_text(catalog, inf_name));
+    DWORD error = create_folders(folder);
+    if (error == 0)
+        error = write_file(source, inf_text(catalog, inf_name));
     if (error == 0 && catalog) {
         const std::string base = inf_name.substr(0, inf_name.find_last_of('.'));
         error = write_file(folder + L"\\" + to_wide(base) + L".cat", "catalog");
