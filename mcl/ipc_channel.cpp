@@ -113,8 +113,10 @@ bool ipc_channel::listen()
                 mswin::error_text(error));
         return false;
     }
-    if (error == ERROR_IO_PENDING)
+    if (error == ERROR_IO_PENDING) {
+        io_outstanding_ = true;
         return true;
+    }
     if (error == ERROR_PIPE_CONNECTED) {
         // The client came before we asked: no operation is outstanding, so the first read or write step
         // must find a finished, empty one.
@@ -145,8 +147,16 @@ void ipc_channel::close()
 void ipc_channel::cancel_outstanding_io()
 {
     ::CancelIoEx(handle_.get(), nullptr);
-    for (DWORD waited = 0; !HasOverlappedIoCompleted(&overlapped_) && waited < cancel_wait_ms; waited += 10)
-        ::SleepEx(10, FALSE);
+    if (!io_outstanding_)
+        return;
+    DWORD transferred = 0;
+    for (DWORD waited = 0; waited < cancel_wait_ms; ++waited) {
+        if (::GetOverlappedResult(handle_.get(), &overlapped_, &transferred, FALSE) ||
+            ::GetLastError() != ERROR_IO_INCOMPLETE)
+            break;
+        ::SleepEx(1, FALSE);
+    }
+    io_outstanding_ = false;
 }
 
 void ipc_channel::prepare_overlapped()

@@ -52,6 +52,9 @@ protected:
     event io_event_;
     binary_t pending_;
     std::uint32_t connected_ = 0;
+    // An operation was started and its completion has not been collected yet. Kept apart from the
+    // overlapped record, which a call that fails at once may leave looking busy.
+    bool io_outstanding_ = false;
     ipc_connection& owner_;
 
 private:

@@ -18,6 +18,8 @@ bool ipc_read_channel::read(std::vector<binary_t>& frames)
     DWORD transferred = 0;
     const BOOL finished = ::GetOverlappedResult(handle_.get(), &overlapped_, &transferred, FALSE);
     const DWORD error = ::GetLastError();
+    if (finished || error != ERROR_IO_INCOMPLETE)
+        io_outstanding_ = false;
     if (connected_) {
         if (!finished) {
             // A broken pipe is the ordinary end of a connection.
@@ -52,8 +54,10 @@ bool ipc_read_channel::issue_reads()
             continue;
         }
         const DWORD error = ::GetLastError();
-        if (error == ERROR_IO_PENDING)
+        if (error == ERROR_IO_PENDING) {
+            io_outstanding_ = true;
             return true;
+        }
         if (error == ERROR_MORE_DATA)
             continue;
         MCL_LOG("mcl::ipc_read_channel::read", 254, "Failed to read from channel, error: [%d:%s]", code_of(error),

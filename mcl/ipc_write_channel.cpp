@@ -60,6 +60,7 @@ ipc_write_channel::outstanding ipc_write_channel::finish_outstanding()
     const DWORD error = ::GetLastError();
     if (!finished && error == ERROR_IO_INCOMPLETE)
         return outstanding::still_running;
+    io_outstanding_ = false;
     write_in_flight_ = false;
     if (!connected_) {
         // What completed was the wait for a client.
@@ -95,6 +96,7 @@ bool ipc_write_channel::write_queued()
             continue;
         }
         if (!done && error == ERROR_IO_PENDING) {
+            io_outstanding_ = true;
             write_in_flight_ = true;
             return true;
         }
