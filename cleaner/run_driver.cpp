@@ -103,7 +103,6 @@ bool remove_client_services()
     return true;
 }
 
-// Steps 4 to 8 all run; the verdict needs every one of them to succeed.
 // One of steps 4 to 8: its log title, then the step; true when it succeeded.
 bool run_step(const char* log_title, int (*step)())
 {
