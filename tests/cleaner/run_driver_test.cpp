@@ -1,4 +1,6 @@
 // Runs FerrolinkCleaner.exe as its own process and checks what it prints, logs and does.
+#include "footprint/driver_package.h"
+#include "footprint/shortcuts.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -161,6 +163,60 @@ TEST_F(cleaner_run, automatic_log_falls_back_to_application_data_when_the_temp_f
     const std::string log = read_text(fallback);
     EXPECT_TRUE(starts_with(log, kHeader)) << out.console;
     ::DeleteFileW(fallback.c_str());
+}
+
+// A driver package of the client in the store makes step 4 ask for a restart.
+class restart_notice : public cleaner_run {
+protected:
+    void SetUp() override
+    {
+        const std::string package = "orvanefldrv_" + std::to_string(::GetCurrentProcessId()) + ".inf";
+        ASSERT_EQ(0u, footprint::publish_driver(source_.path(), package, false));
+    }
+    void TearDown() override { footprint::remove_footprint_infs(); }
+
+    static std::string notice()
+    {
+        return std::string("\n") + kRule + "\nATTENTIION! Please restart your PC after close this program.\n" + kRule +
+               "\n";
+    }
+
+    temp_folder source_;
+};
+
+TEST_F(restart_notice, follows_a_successful_interactive_run)
+{
+    const process_output out = run();
+    const size_t verdict = out.console.find(kSuccessConsole);
+    ASSERT_NE(std::string::npos, verdict) << out.console;
+    EXPECT_EQ(verdict + kSuccessConsole.size(), out.console.find(notice())) << out.console;
+    EXPECT_EQ(std::string::npos, log_in_work_dir().find("ATTENTIION")) << "the notice is for the console only";
+}
+
+TEST_F(restart_notice, is_never_shown_in_automatic_mode)
+{
+    const process_output out = run(L"-auto");
+    EXPECT_TRUE(ends_with(out.console, kSuccessConsole)) << out.console;
+    ::DeleteFileW(automatic_log_path().c_str());
+}
+
+TEST_F(restart_notice, is_never_shown_after_a_failed_run)
+{
+    // Without its Quick Launch folder the profile makes step 7 fail, after step 4 removed the package.
+    const std::wstring quick_launch_lnk = footprint::client_shortcut_paths().quick_launch;
+    const std::wstring quick_launch = quick_launch_lnk.substr(0, quick_launch_lnk.find_last_of(L'\\'));
+    ASSERT_TRUE(::RemoveDirectoryW(quick_launch.c_str()));
+    const process_output out = run();
+    ::CreateDirectoryW(quick_launch.c_str(), nullptr);
+
+    EXPECT_NE(std::string::npos, out.console.find("4.Uninstalling Ferrolink..........failed\n\nFailed to uninstall "
+                                                  "Ferrolink.\nPlease check the failure reason from the log and "
+                                                  "contact your support for more information.\n"))
+        << out.console;
+    EXPECT_EQ(std::string::npos, out.console.find("ATTENTIION")) << out.console;
+    EXPECT_NE(std::string::npos, log_in_work_dir().find("\tDelete oem file in driver store\n"));
+    EXPECT_TRUE(ends_with(log_in_work_dir(), "\n\nFailed to uninstall Ferrolink.\nPlease check the failure reason "
+                                             "from the log and contact your support for more information.\n"));
 }
 
 // The executable asks Windows for elevation and carries its version.
