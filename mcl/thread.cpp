@@ -20,7 +20,12 @@ thread::thread() { stop_event.create(true); }
 
 thread::~thread() { stop(10); }
 
-DWORD WINAPI thread::entry(void* self) { return static_cast<thread*>(self)->run(); }
+DWORD WINAPI thread::entry(void* self)
+{
+    thread* owner = static_cast<thread*>(self);
+    owner->thread_id_.store(::GetCurrentThreadId());
+    return owner->run();
+}
 
 bool thread::start()
 {
@@ -28,7 +33,7 @@ bool thread::start()
     if (thread_handle != nullptr)
         return true;
     stop_event.reset();
-    thread_handle = ::CreateThread(nullptr, 0, &thread::entry, this, 0, &thread_id_);
+    thread_handle = ::CreateThread(nullptr, 0, &thread::entry, this, 0, nullptr);
     if (thread_handle == nullptr)
         stop_event.set();
     return thread_handle != nullptr;
@@ -36,16 +41,19 @@ bool thread::start()
 
 void thread::stop(unsigned seconds)
 {
+    // Asked from its own body: waiting would only run out and terminate the caller, and a stop from outside
+    // may hold state_lock for its whole wait. The stop request stands; whoever stops it from outside closes
+    // the handle.
+    if (::GetCurrentThreadId() == thread_id_.load()) {
+        stop_event.set();
+        return;
+    }
     scoped_lock guard(state_lock);
     if (thread_handle == nullptr || thread_handle == INVALID_HANDLE_VALUE) {
         thread_handle = nullptr;
         return;
     }
     stop_event.set();
-    // Asked from its own body: waiting would only run out and terminate the caller. The stop request stands;
-    // whoever stops it from outside later closes the handle.
-    if (::GetCurrentThreadId() == thread_id_)
-        return;
     const unsigned long long polls = static_cast<unsigned long long>(seconds) * polls_per_second;
     bool ended = false;
     for (unsigned long long i = 0; i < polls; ++i) {
@@ -62,7 +70,7 @@ void thread::stop(unsigned seconds)
     }
     ::CloseHandle(thread_handle);
     thread_handle = nullptr;
-    thread_id_ = 0;
+    thread_id_.store(0);
 }
 
 bool thread::running() const

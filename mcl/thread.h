@@ -5,6 +5,8 @@
 #include "mcl/event.h"
 #include "mcl/lock.h"
 
+#include <atomic>
+
 namespace mcl {
 
 class thread {
@@ -36,7 +38,8 @@ protected:
 private:
     static DWORD WINAPI entry(void* self);
 
-    DWORD thread_id_ = 0;
+    // Read without state_lock: a body asking for its own stop must not wait behind a stop from outside.
+    std::atomic<DWORD> thread_id_{0};
 };
 
 } // namespace mcl

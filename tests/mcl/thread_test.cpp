@@ -9,7 +9,7 @@ namespace {
 // Keeps its own handle to the OS thread, so the exit code can be read after stop() closed the object's.
 class probe_thread : public mcl::thread {
 public:
-    enum class body { cooperative, ignores_stop, returns_at_once, stops_itself };
+    enum class body { cooperative, ignores_stop, returns_at_once, stops_itself, stops_itself_when_asked };
 
     explicit probe_thread(body kind) : kind_(kind) {}
     ~probe_thread() override
@@ -38,6 +38,11 @@ public:
         case body::stops_itself:
             stop(5);
             return stop_event.is_set() ? 9 : 8;
+        case body::stops_itself_when_asked:
+            // As a handler that shuts its owner down while the owner is being stopped from outside.
+            ::WaitForSingleObject(stop_event.handle(), INFINITE);
+            stop(5);
+            return 9;
         }
         return 7;
     }
@@ -113,6 +118,18 @@ TEST(Thread, StopFromItsOwnBodyOnlyAsksForTheStop)
     EXPECT_EQ(t.exit_code(), 9u);  // neither terminated nor stuck
     t.stop(0);
     EXPECT_FALSE(t.running());
+}
+
+TEST(Thread, OwnStopDuringAStopFromOutsideDoesNotWaitForIt)
+{
+    // The outside stop holds the state lock for its whole wait; the body's own stop must not queue behind it,
+    // or the body is terminated instead of ending by itself.
+    probe_thread t(probe_thread::body::stops_itself_when_asked);
+    ASSERT_TRUE(t.start());
+    t.wait_started();
+    t.stop(1);
+    EXPECT_FALSE(t.running());
+    EXPECT_EQ(t.exit_code(), 9u);
 }
 
 TEST(Thread, StartingTwiceMakesOneThreadAndStopAllowsARestart)
