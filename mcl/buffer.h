@@ -200,7 +200,12 @@ public:
         return spare_;
     }
 
-    const T& operator[](std::uint32_t index) const { return index < size_ ? data_[index] : spare_; }
+    // A write through the other accessor may have left the spare dirty; a read-only view must still see zero.
+    const T& operator[](std::uint32_t index) const
+    {
+        static const T zero = T();
+        return index < size_ ? data_[index] : zero;
+    }
 
     T* data() { return data_; }
     const T* data() const { return data_; }

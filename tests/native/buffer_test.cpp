@@ -146,6 +146,10 @@ TEST(Buffer, IndexAtOrPastSizeGivesTheZeroedSpare)
     EXPECT_EQ(b[500], 0);
     const mcl::binary_t& view = b;
     EXPECT_EQ(view[300], 0);
+
+    b[400] = 0x66;  // nor be seen through a read-only view
+    EXPECT_EQ(view[400], 0);
+    EXPECT_EQ(view[199], static_cast<unsigned char>(200));
 }
 
 TEST(Buffer, CopiesAreIndependentAndMovesTakeTheBlock)
