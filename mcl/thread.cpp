@@ -68,9 +68,10 @@ void thread::stop(unsigned seconds)
         // Termination is asynchronous; the caller may free what the thread was using as soon as we return.
         ::WaitForSingleObject(thread_handle, 1000);
     }
+    // The id goes first: once the handle is closed the system may give it to another thread.
+    thread_id_.store(0);
     ::CloseHandle(thread_handle);
     thread_handle = nullptr;
-    thread_id_.store(0);
 }
 
 bool thread::running() const
