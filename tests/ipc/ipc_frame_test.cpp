@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -272,6 +273,35 @@ TEST(IpcFrames, SendEndsAtItsNextPollWhenTheConnectionBreaks)
         << text;
     EXPECT_NE(text.find("waiting for response for message [49]"), std::string::npos) << text;
     EXPECT_EQ(text.find("Time out when waiting"), std::string::npos) << text;
+}
+
+TEST(IpcFrames, ListenerWithoutItsConnectedEventGivesUpInsteadOfSpinning)
+{
+    captured_log log;
+    const std::string name = unique_pipe_name("ipc_noevent_");
+    // An object of another type under the event's name makes the event impossible to create.
+    const mcl::mswin::unique_handle squatter(
+        ::CreateMutexA(nullptr, FALSE, ("Global\\" + name + "_EV_CONNECTED").c_str()));
+    ASSERT_TRUE(squatter);
+    {
+        mcl::ipc_peer server;
+        server.set_name(name);
+        std::atomic<bool> returned{false};
+        std::thread listening([&] {
+            server.run_listener();
+            returned = true;
+        });
+        const bool gave_up = eventually([&] { return returned.load(); }, 5000);
+        if (!gave_up)
+            server.disconnect();
+        listening.join();
+        EXPECT_TRUE(gave_up);
+        EXPECT_EQ(server.connection_count(), 0u);
+    }
+    EXPECT_NE(log.text().find("[mcl::ipc_peer::run_listener:701] - Failed to create the connected event for pipe[" +
+                              name + "]"),
+              std::string::npos)
+        << log.text();
 }
 
 } // namespace

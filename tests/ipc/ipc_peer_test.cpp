@@ -1,6 +1,7 @@
 // Two peers in one process: a listener on its own thread and connecting peers, on names unique to the test.
 #include "ipc_test_support.h"
 #include "listener_protocol.h"
+#include "mcl/frame.h"
 #include "mcl/payload.h"
 
 #include <gtest/gtest.h>
@@ -207,6 +208,26 @@ TEST(IpcPeer, ClientDisconnectIsNoticedByTheListener)
     mcl::binary_t payload = text_payload("again");
     EXPECT_TRUE(client.send(proto::echo_request, payload, client.connection_at(0)));
     EXPECT_EQ(text_of(payload), "again");
+}
+
+TEST(IpcPeer, PayloadAboveTheFrameLimitIsRefusedWithoutHarmingTheConnection)
+{
+    listener server("ipc_big_");
+    mcl::ipc_peer client;
+    ASSERT_TRUE(client.connect(server.name().c_str(), 2000));
+    const std::vector<unsigned char> big(mcl::frame::max_payload + 1, 0x61);
+    mcl::binary_t payload(big.data(), static_cast<std::uint32_t>(big.size()));
+    const DWORD started = ::GetTickCount();
+    EXPECT_FALSE(client.send(proto::echo_request, payload, client.connection_at(0)));
+    EXPECT_LT(::GetTickCount() - started, 1000u);
+    EXPECT_FALSE(client.post(proto::broadcast_message, payload));
+    EXPECT_EQ(payload.size(), big.size());
+
+    // A payload of a megabyte is well inside the limit and comes back whole.
+    mcl::binary_t large(big.data(), 1u << 20);
+    ASSERT_TRUE(client.send(proto::echo_request, large, client.connection_at(0)));
+    EXPECT_EQ(large.size(), 1u << 20);
+    EXPECT_EQ(server.handler().call_count(), 1u);
 }
 
 } // namespace
