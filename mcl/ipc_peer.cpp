@@ -179,8 +179,13 @@ bool ipc_peer::send(std::uint32_t id, binary_t& payload, const ipc_connection_pt
         return false;
     }
     {
-        scoped_lock guard(sync_replies_lock_);
-        sync_replies_[key] = binary_t();
+        // A connection that is already gone gets no entry, so the first poll reports it as terminated
+        // instead of waiting the whole time-out for a reply that cannot come.
+        scoped_lock guard(connections_lock_);
+        if (std::find(connections_.begin(), connections_.end(), connection) != connections_.end()) {
+            scoped_lock table_guard(sync_replies_lock_);
+            sync_replies_[key] = binary_t();
+        }
     }
     queue_frame(connection, frame);
     const bool replied = wait_for_reply(id, key, payload);

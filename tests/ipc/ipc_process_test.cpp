@@ -56,17 +56,28 @@ TEST(IpcProcesses, ListenerDyingWhileASendWaitsEndsTheSendAtItsNextPoll)
         mcl::ipc_peer client;
         ASSERT_TRUE(client.connect(server.name.c_str(), 10000));
 
+        const mcl::ipc_connection_ptr connection = client.connection_at(0);
         mcl::binary_t payload = to_binary({1});
         const DWORD started = ::GetTickCount();
-        EXPECT_FALSE(client.send(proto::die_request, payload, client.connection_at(0)));
+        EXPECT_FALSE(client.send(proto::die_request, payload, connection));
         EXPECT_LT(::GetTickCount() - started, 5000u);
         EXPECT_TRUE(server.process.wait(5000));
         EXPECT_EQ(client.connection_count(), 0u);
+
+        // A caller still holding the dead connection learns it at the first poll, not after 3 minutes.
+        const DWORD again = ::GetTickCount();
+        EXPECT_FALSE(client.send(proto::echo_request, payload, connection));
+        EXPECT_LT(::GetTickCount() - again, 1000u);
     }
-    EXPECT_NE(log.text().find("IPC connection has been terminated when waiting for response for message [" +
-                              std::to_string(proto::die_request) + "]"),
+    const std::string text = log.text();
+    EXPECT_NE(text.find("IPC connection has been terminated when waiting for response for message [" +
+                        std::to_string(proto::die_request) + "]"),
               std::string::npos)
-        << log.text();
+        << text;
+    EXPECT_NE(text.find("IPC connection has been terminated when waiting for response for message [" +
+                        std::to_string(proto::echo_request) + "]"),
+              std::string::npos)
+        << text;
 }
 
 } // namespace
