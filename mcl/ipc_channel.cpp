@@ -16,8 +16,22 @@ constexpr DWORD busy_wait_ms = 30000;
 constexpr DWORD connect_flags = FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING | SECURITY_SQOS_PRESENT |
                                 SECURITY_IDENTIFICATION;
 constexpr DWORD cancel_wait_ms = 1000;
+constexpr DWORD flush_wait_ms = 2000;
 
 int code_of(DWORD error) { return static_cast<int>(error); }
+
+DWORD WINAPI flush_entry(void* pipe) { return ::FlushFileBuffers(pipe) ? 0 : ::GetLastError(); }
+
+// Flushing a pipe waits until the other side has read everything. A side that stopped reading (a hung
+// service) would hold us for ever, so the flush runs on a helper thread and is cancelled after a while.
+void flush_for_a_while(HANDLE pipe)
+{
+    const mswin::unique_handle flusher(::CreateThread(nullptr, 0, &flush_entry, pipe, 0, nullptr));
+    if (!flusher || ::WaitForSingleObject(flusher.get(), flush_wait_ms) == WAIT_OBJECT_0)
+        return;
+    ::CancelSynchronousIo(flusher.get());
+    ::WaitForSingleObject(flusher.get(), cancel_wait_ms);
+}
 
 } // namespace
 
@@ -134,7 +148,7 @@ void ipc_channel::close()
 {
     if (handle_) {
         if (direction_ == write_direction)
-            ::FlushFileBuffers(handle_.get());
+            flush_for_a_while(handle_.get());
         if (owner_.role() == ipc_connection::listening_role)
             ::DisconnectNamedPipe(handle_.get());
         cancel_outstanding_io();

@@ -304,4 +304,21 @@ TEST(IpcFrames, ListenerWithoutItsConnectedEventGivesUpInsteadOfSpinning)
         << log.text();
 }
 
+TEST(IpcFrames, DisconnectFromAListenerThatStoppedReadingDoesNotHang)
+{
+    const std::string name = unique_pipe_name("ipc_deaf_");
+    raw_listener server;
+    ASSERT_TRUE(server.create(name));
+    mcl::ipc_peer client;
+    ASSERT_TRUE(client.connect(name.c_str(), 2000));
+    ASSERT_TRUE(server.accept());
+    // Bytes the other side never reads stay in the pipe; closing flushes, and a flush waits for the reader.
+    ASSERT_TRUE(client.post(0x50, to_binary(bytes(1000, 0x11))));
+    ::Sleep(100);
+    const DWORD started = ::GetTickCount();
+    client.disconnect();
+    EXPECT_LT(::GetTickCount() - started, 6000u);
+    EXPECT_EQ(client.connection_count(), 0u);
+}
+
 } // namespace
