@@ -42,7 +42,23 @@ std::string without_trailing_backslashes(std::string path)
     return path;
 }
 
-// The absolute form Windows itself resolves the path to ("." and ".." gone, "/" turned into "\").
+// An 8.3 alias ("C:\PROGRA~2") spelt out in long names, so that it cannot hide a shell folder. A path that does
+// not exist keeps its form: nothing is there to delete, and nothing below it can be a shell folder.
+std::string long_form(const std::string& path)
+{
+    const DWORD needed = ::GetLongPathNameA(path.c_str(), nullptr, 0);
+    if (needed == 0)
+        return path;
+    std::string expanded(needed, '\0');
+    const DWORD written = ::GetLongPathNameA(path.c_str(), &expanded[0], needed);
+    if (written == 0 || written >= needed)
+        return path;
+    expanded.resize(written);
+    return expanded;
+}
+
+// The absolute form Windows itself resolves the path to ("." and ".." gone, "/" turned into "\", short names
+// made long).
 bool full_path(const std::string& path, std::string& full)
 {
     const DWORD needed = ::GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
@@ -53,7 +69,7 @@ bool full_path(const std::string& path, std::string& full)
     if (written == 0 || written >= needed)
         return false;
     full.resize(written);
-    full = without_trailing_backslashes(full);
+    full = without_trailing_backslashes(long_form(full));
     return true;
 }
 

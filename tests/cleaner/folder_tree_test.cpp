@@ -304,4 +304,16 @@ TEST(install_dir_check, roots_and_shell_folders_are_not)
     EXPECT_FALSE(usable(shell(CSIDL_PROGRAM_FILESX86) + "\\Orvane\\..")) << "Program Files through ..";
 }
 
+// An 8.3 alias names the same folder as its long name.
+TEST(install_dir_check, a_short_name_does_not_hide_a_shell_folder)
+{
+    const std::string program_files = shell(CSIDL_PROGRAM_FILESX86);
+    char alias[MAX_PATH] = {};
+    ASSERT_NE(0u, ::GetShortPathNameA(program_files.c_str(), alias, MAX_PATH));
+    ASSERT_NE(program_files, alias) << "no short name here";
+    EXPECT_FALSE(usable(alias)) << alias;
+    EXPECT_FALSE(usable(std::string(alias) + "\\Orvane\\..")) << alias;
+    EXPECT_TRUE(usable(std::string(alias) + "\\Orvane\\SSL-VPN\\Ferrolink")) << alias;
+}
+
 } // namespace
