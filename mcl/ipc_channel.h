@@ -72,8 +72,6 @@ public:
     // the other side sent a frame header that cannot be trusted; the connection is then to be dropped.
     bool read(std::vector<binary_t>& frames);
 
-    std::uint32_t pending_size() const { return pending_.size(); }
-
 private:
     bool issue_reads();
     bool cut_frames(std::vector<binary_t>& frames);
@@ -92,8 +90,6 @@ public:
 
     // Write thread: finishes the outstanding step and hands everything queued to the system.
     bool complete_write();
-
-    bool write_in_flight() const { return write_in_flight_; }
 
 private:
     enum class outstanding { finished, still_running, failed };
