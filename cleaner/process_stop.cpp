@@ -11,13 +11,15 @@ using mcl::mswin::unique_handle;
 
 namespace {
 
-// Process id of the first snapshot entry named `image_name`, or 0 when none is.
+// Process id of the first snapshot entry named `image_name`, or 0 when none is. The names are compared
+// character by character ignoring case, as the file system does: a linguistic comparison would take names
+// that differ by an ignorable character (a soft hyphen, say) for the same one.
 DWORD find_first(HANDLE snapshot, const wchar_t* image_name)
 {
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
-        if (::lstrcmpiW(entry.szExeFile, image_name) == 0)
+        if (::CompareStringOrdinal(entry.szExeFile, -1, image_name, -1, TRUE) == CSTR_EQUAL)
             return entry.th32ProcessID;
     }
     return 0;

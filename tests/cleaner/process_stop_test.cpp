@@ -60,6 +60,20 @@ TEST_F(process_stop, a_longer_name_with_the_same_beginning_is_not_a_match)
     EXPECT_EQ("", log.text());
 }
 
+// Whole names are compared character by character: a soft hyphen, which a linguistic comparison ignores,
+// makes another name.
+TEST_F(process_stop, a_name_with_one_more_invisible_character_is_not_a_match)
+{
+    const std::wstring name = unique_name(L"flsoft");
+    const std::wstring running = name.substr(0, 2) + L"\u00AD" + name.substr(2) + L".exe";
+    child_process child(copy_sleeper(folder_.path(), running));
+    ASSERT_TRUE(child.started());
+    captured_log log;
+    EXPECT_EQ(1, cleaner::stop_process((name + L".exe").c_str()));
+    EXPECT_TRUE(child.running());
+    EXPECT_EQ("", log.text());
+}
+
 TEST_F(process_stop, nothing_running_gives_one)
 {
     EXPECT_EQ(1, cleaner::stop_process(unique_name(L"flabsent").append(L".exe").c_str()));
