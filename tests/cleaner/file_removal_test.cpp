@@ -3,6 +3,7 @@
 #include "cleaner/file_removal.h"
 #include "footprint/common.h"
 #include "footprint/install_folder.h"
+#include "log_lines.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -13,16 +14,6 @@ namespace {
 
 const std::string kNotRegistered = "\tCan not find Ferrolink InstallDir in register,try to delete default path\n";
 const std::string kSucceeded = "\tDelete files succeed, lastError:0\n";
-
-bool starts_with(const std::string& text, const std::string& head)
-{
-    return text.compare(0, head.size(), head) == 0;
-}
-
-bool ends_with(const std::string& text, const std::string& tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 class file_removal : public ::testing::Test {
 protected:

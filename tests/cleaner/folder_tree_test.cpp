@@ -5,26 +5,17 @@
 #include "cleaner/shell_paths.h"
 #include "footprint/common.h"
 #include "footprint/install_folder.h"
+#include "log_lines.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <cstring>
-#include <sstream>
 #include <vector>
 
 using namespace fltest;
 
 namespace {
-
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 size_t index_of_line(const std::vector<std::string>& lines, const std::string& line)
 {

@@ -2,7 +2,6 @@
 
 #include "test_support.h"
 
-#include <sstream>
 
 namespace fltest {
 
@@ -118,18 +117,6 @@ void delete_tree(HKEY root, const std::wstring& path)
 {
     ::RegDeleteTreeW(root, path.c_str());
     ::RegDeleteKeyW(root, path.c_str());
-}
-
-std::vector<std::string> lines_starting_with(const std::string& text, const std::string& prefix)
-{
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    std::string line;
-    while (std::getline(stream, line)) {
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            lines.push_back(line);
-    }
-    return lines;
 }
 
 void scrub_package(const msi_package& package)

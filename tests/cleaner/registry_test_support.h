@@ -19,9 +19,6 @@ bool set_raw(HKEY root, const std::wstring& path, const std::wstring& name, DWOR
 // Deletes the key with everything below it; missing is fine.
 void delete_tree(HKEY root, const std::wstring& path);
 
-// The log lines that begin with `prefix`.
-std::vector<std::string> lines_starting_with(const std::string& text, const std::string& prefix);
-
 const wchar_t kComponentsKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";
 

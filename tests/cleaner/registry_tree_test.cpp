@@ -1,6 +1,7 @@
 #include "captured_log.h"
 #include "cleaner/component_sweep.h"
 #include "cleaner/registry_tree.h"
+#include "log_lines.h"
 #include "registry_test_support.h"
 
 #include <gtest/gtest.h>

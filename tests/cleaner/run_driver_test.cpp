@@ -1,6 +1,7 @@
 // Runs FerrolinkCleaner.exe as its own process and checks what it prints, logs and does.
 #include "footprint/driver_package.h"
 #include "footprint/shortcuts.h"
+#include "log_lines.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -24,16 +25,6 @@ std::wstring automatic_log_path()
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
     return std::wstring(temp) + widen(kLogName);
-}
-
-bool starts_with(const std::string& text, const std::string& head)
-{
-    return text.compare(0, head.size(), head) == 0;
-}
-
-bool ends_with(const std::string& text, const std::string& tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 class cleaner_run : public ::testing::Test {

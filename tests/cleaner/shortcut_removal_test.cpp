@@ -3,25 +3,16 @@
 #include "cleaner/shortcut_removal.h"
 #include "footprint/install_folder.h"
 #include "footprint/shortcuts.h"
+#include "log_lines.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 #include <vector>
 
 using namespace fltest;
 
 namespace {
-
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 std::string folder_of(const std::wstring& path)
 {
