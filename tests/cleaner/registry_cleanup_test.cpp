@@ -1,6 +1,8 @@
 #include "captured_log.h"
 #include "cleaner/registry_cleanup.h"
 #include "cleaner/registry_tree.h"
+#include "footprint/registry_footprint.h"
+#include "log_lines.h"
 #include "registry_test_support.h"
 
 #include <msi.h>
@@ -11,27 +13,10 @@ using namespace fltest;
 
 namespace {
 
-struct row_key {
-    HKEY root;
-    const wchar_t* path;
-};
+using row_key = footprint::registry_key;
 
-// The client's own keys in the order the cleanup takes them.
-const row_key kClientRows[] = {
-    {HKEY_LOCAL_MACHINE, L"Software\\Orvane\\SSL-VPN Ferrolink"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFerrolink"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFLIdle"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Orvane Ferrolink"},
-    {HKEY_CURRENT_USER, L"Software\\Orvane\\SSL-VPN Ferrolink"},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane Ferrolink"},
-    {HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane Ferrolink"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFerrolink"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFLIdle"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Orvane Ferrolink"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\Credential Providers\\"
-                         L"{6A2D8E51-C0B7-4F39-8E24-91D7B3F0C6AE}"},
-    {HKEY_CLASSES_ROOT, L"CLSID\\{6A2D8E51-C0B7-4F39-8E24-91D7B3F0C6AE}"},
-};
+// The client's own keys in the order the cleanup takes them, written down apart from the cleaner's own list.
+const row_key (&kClientRows)[12] = footprint::client_registry_keys;
 
 const std::wstring kProductKey = L"Software\\Orvane\\SSL-VPN Ferrolink";
 

@@ -59,13 +59,9 @@ const key_value kClientValues[] = {
     {HKEY_CLASSES_ROOT, L"CLSID\\{6A2D8E51-C0B7-4F39-8E24-91D7B3F0C6AE}\\InprocServer32", L"", L"FLCredProv.dll"},
 };
 
-struct named_key {
-    HKEY root;
-    const wchar_t* path;
-};
+} // namespace
 
-// The keys as the cleaner's rows name them, in its order.
-const named_key kClientKeys[] = {
+const registry_key client_registry_keys[12] = {
     {HKEY_LOCAL_MACHINE, kProductKey},
     {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFerrolink"},
     {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFLIdle"},
@@ -80,6 +76,8 @@ const named_key kClientKeys[] = {
                          L"{6A2D8E51-C0B7-4F39-8E24-91D7B3F0C6AE}"},
     {HKEY_CLASSES_ROOT, L"CLSID\\{6A2D8E51-C0B7-4F39-8E24-91D7B3F0C6AE}"},
 };
+
+namespace {
 
 // The client's package and where Windows Installer registers it.
 const wchar_t kProductCode[] = L"{5C2E8A14-7B3D-4F60-9A1E-2D4C6B8F0A31}";
@@ -189,7 +187,7 @@ DWORD write_client_keys()
 
 DWORD delete_client_keys()
 {
-    for (const named_key& key : kClientKeys) {
+    for (const registry_key& key : client_registry_keys) {
         const LSTATUS status = ::RegDeleteTreeW(key.root, key.path);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
             return static_cast<DWORD>(status);
@@ -236,7 +234,7 @@ DWORD uninstall_client_package()
 std::vector<std::string> registry_status()
 {
     std::vector<std::string> lines;
-    for (const named_key& key : kClientKeys) {
+    for (const registry_key& key : client_registry_keys) {
         lines.push_back(presence_line(key.root, key.path));
         if (key.root == HKEY_LOCAL_MACHINE && std::wstring(key.path) == kProductKey)
             list_subkeys(key.root, key.path, std::wstring(), lines);

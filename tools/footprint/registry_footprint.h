@@ -8,6 +8,14 @@
 
 namespace footprint {
 
+struct registry_key {
+    HKEY root;
+    const wchar_t* path;
+};
+
+// The client's own keys as the cleaner's first twelve rows name them, in its order.
+extern const registry_key client_registry_keys[12];
+
 // Writes the client's own keys: the product key with InstallDir and saved profiles, autorun and application
 // path keys (both views), uninstall entries, the credential provider and its class. 0 or the error code.
 DWORD write_client_keys();
