@@ -1,4 +1,5 @@
-// Points the cleaner's run log at a file for a test that calls a step directly.
+// Where a test finds the cleaner's run log: a file of its own for a step called directly, or the log a
+// whole run of FerrolinkCleaner.exe leaves in its working folder.
 #pragma once
 
 #include "cleaner/run_log.h"
@@ -36,5 +37,14 @@ private:
     temp_folder folder_;
     std::wstring path_;
 };
+
+const char kRunLogName[] = "Ferrolink Cleaner Log.txt";
+
+// Runs FerrolinkCleaner.exe in `folder`, where it writes kRunLogName unless in automatic mode.
+inline process_output run_cleaner(const std::wstring& folder, const std::wstring& arguments = L"")
+{
+    const std::wstring exe = L"\"" + bin_path(L"FerrolinkCleaner.exe") + L"\"";
+    return run_process(arguments.empty() ? exe : exe + L" " + arguments, folder);
+}
 
 } // namespace fltest

@@ -249,9 +249,7 @@ bool usable(const std::string& value, std::string* folder = nullptr)
 
 std::string shell(int csidl)
 {
-    char folder[MAX_PATH] = {};
-    ::SHGetSpecialFolderPathA(nullptr, folder, csidl, FALSE);
-    return folder;
+    return footprint::to_narrow(footprint::shell_folder(csidl));
 }
 
 TEST(install_dir_check, ordinary_installation_folders_are_usable)

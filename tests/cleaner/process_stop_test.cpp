@@ -27,8 +27,7 @@ TEST_F(process_stop, matches_names_whatever_their_case)
 {
     const std::wstring base = unique_name(L"FlCase");
     std::wstring lower = base + L".exe";
-    for (auto& c : lower)
-        c = static_cast<wchar_t>(towlower(c));
+    ::CharLowerW(&lower[0]);
     child_process child(copy_sleeper(folder_.path(), lower));
     ASSERT_TRUE(child.started());
     EXPECT_EQ(0, cleaner::stop_process((base + L".EXE").c_str()));
@@ -49,34 +48,26 @@ TEST_F(process_stop, ends_only_the_first_of_two_with_one_name)
     EXPECT_TRUE(first.wait(10000) && second.wait(10000));
 }
 
-TEST_F(process_stop, a_longer_name_with_the_same_beginning_is_not_a_match)
-{
-    const std::wstring name = unique_name(L"flprefix") + L".exe";
-    child_process child(copy_sleeper(folder_.path(), name + L".bak.exe"));
-    ASSERT_TRUE(child.started());
-    captured_log log;
-    EXPECT_EQ(1, cleaner::stop_process(name.c_str()));
-    EXPECT_TRUE(child.running());
-    EXPECT_EQ("", log.text());
-}
-
-// Whole names are compared character by character: a soft hyphen, which a linguistic comparison ignores,
-// makes another name.
-TEST_F(process_stop, a_name_with_one_more_invisible_character_is_not_a_match)
-{
-    const std::wstring name = unique_name(L"flsoft");
-    const std::wstring running = name.substr(0, 2) + L"\u00AD" + name.substr(2) + L".exe";
-    child_process child(copy_sleeper(folder_.path(), running));
-    ASSERT_TRUE(child.started());
-    captured_log log;
-    EXPECT_EQ(1, cleaner::stop_process((name + L".exe").c_str()));
-    EXPECT_TRUE(child.running());
-    EXPECT_EQ("", log.text());
-}
-
 TEST_F(process_stop, nothing_running_gives_one)
 {
     EXPECT_EQ(1, cleaner::stop_process(unique_name(L"flabsent").append(L".exe").c_str()));
+}
+
+// Whole names are compared character by character: neither a longer name with the same beginning nor one
+// with a soft hyphen, which a linguistic comparison ignores, is a match.
+TEST_F(process_stop, a_name_that_is_not_the_whole_name_is_not_a_match)
+{
+    const std::wstring name = unique_name(L"flmiss");
+    const std::wstring soft_hyphen = name.substr(0, 2) + L"\u00AD" + name.substr(2);
+    for (const std::wstring& running : {name + L".exe.bak.exe", soft_hyphen + L".exe"}) {
+        SCOPED_TRACE(narrow(running));
+        child_process child(copy_sleeper(folder_.path(), running));
+        ASSERT_TRUE(child.started());
+        captured_log log;
+        EXPECT_EQ(1, cleaner::stop_process((name + L".exe").c_str()));
+        EXPECT_TRUE(child.running());
+        EXPECT_EQ("", log.text());
+    }
 }
 
 } // namespace

@@ -45,35 +45,31 @@ protected:
     }
 };
 
-TEST_F(registry_cleanup, automatic_mode_keeps_the_profiles_and_reports_only_the_standalone_key)
+// Only automatic mode keeps saved profiles, and only under "Profiles" spelt exactly so; the standalone key
+// above them is then the one failure reported.
+TEST_F(registry_cleanup, profiles_are_kept_only_in_automatic_mode_and_only_under_their_exact_name)
 {
-    write_product_key(L"Profiles");
-    captured_log log;
-    EXPECT_EQ(1, cleaner::delete_registry_data(true));
-    EXPECT_TRUE(key_exists(HKEY_LOCAL_MACHINE, kProductKey + L"\\Standalone\\Profiles\\Home"));
-    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, kProductKey + L"\\Standalone\\Other"));
-    const std::string text = log.text();
-    EXPECT_EQ(std::vector<std::string>{"\tFail to delete reg key [Software\\Orvane\\SSL-VPN Ferrolink\\Standalone], "
-                                       "lastError:5"},
-              lines_starting_with(text, "\tFail to delete reg key ["));
-    EXPECT_TRUE(lines_starting_with(text, "\t[").empty()) << text;
-}
-
-TEST_F(registry_cleanup, interactive_mode_deletes_the_profiles_too)
-{
-    write_product_key(L"Profiles");
-    captured_log log;
-    EXPECT_EQ(1, cleaner::delete_registry_data(false));
-    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, kProductKey));
-    EXPECT_TRUE(lines_starting_with(log.text(), "\tFail").empty());
-}
-
-TEST_F(registry_cleanup, profiles_in_other_letter_case_are_not_kept)
-{
-    write_product_key(L"profiles");
-    captured_log log;
-    EXPECT_EQ(1, cleaner::delete_registry_data(true));
-    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, kProductKey));
+    const struct {
+        const wchar_t* profiles_name;
+        bool automatic;
+        bool kept;
+    } cases[] = {{L"Profiles", true, true}, {L"Profiles", false, false}, {L"profiles", true, false}};
+    for (const auto& test : cases) {
+        SCOPED_TRACE(narrow(test.profiles_name) + (test.automatic ? " automatic" : " interactive"));
+        write_product_key(test.profiles_name);
+        captured_log log;
+        EXPECT_EQ(1, cleaner::delete_registry_data(test.automatic));
+        EXPECT_EQ(test.kept, key_exists(HKEY_LOCAL_MACHINE, kProductKey + L"\\Standalone\\Profiles\\Home"));
+        EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, kProductKey + L"\\Standalone\\Other"));
+        EXPECT_EQ(test.kept, key_exists(HKEY_LOCAL_MACHINE, kProductKey));
+        const std::string text = log.text();
+        const std::vector<std::string> standalone_failure = {
+            "\tFail to delete reg key [Software\\Orvane\\SSL-VPN Ferrolink\\Standalone], lastError:5"};
+        EXPECT_EQ(test.kept ? standalone_failure : std::vector<std::string>(),
+                  lines_starting_with(text, "\tFail"));
+        EXPECT_TRUE(lines_starting_with(text, "\t[").empty()) << text;
+        remove_client_keys();
+    }
 }
 
 TEST_F(registry_cleanup, deletes_every_client_key_silently)
@@ -127,30 +123,29 @@ TEST_F(registry_cleanup, a_row_that_cannot_be_deleted_is_reported_and_the_next_r
     EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, kClientRows[2].path));
 }
 
+struct installer_key {
+    HKEY root;
+    std::wstring path;
+};
+
 // The installer keys of the client's package that the cleanup deletes by product code.
-std::vector<row_key> installer_rows(std::vector<std::wstring>& storage)
+std::vector<installer_key> installer_keys()
 {
     const std::wstring code = kClientPackage.product_code;
     const std::wstring packed = kClientPackage.packed_product;
     const std::wstring upgrade = kClientPackage.packed_upgrade;
-    storage = {
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + code,
-        L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + code,
-        L"SOFTWARE\\Classes\\Installer\\Features\\" + packed,
-        L"SOFTWARE\\Classes\\Installer\\Products\\" + packed,
-        L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\" + upgrade,
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\UpgradeCodes\\" + upgrade,
-        L"Installer\\Products\\" + packed,
-        L"Installer\\Features\\" + packed,
-        L"Installer\\UpgradeCodes\\" + upgrade,
-        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\" + packed,
+    return {
+        {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + code},
+        {HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + code},
+        {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Features\\" + packed},
+        {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Products\\" + packed},
+        {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\" + upgrade},
+        {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\UpgradeCodes\\" + upgrade},
+        {HKEY_CLASSES_ROOT, L"Installer\\Products\\" + packed},
+        {HKEY_CLASSES_ROOT, L"Installer\\Features\\" + packed},
+        {HKEY_CLASSES_ROOT, L"Installer\\UpgradeCodes\\" + upgrade},
+        {HKEY_LOCAL_MACHINE, kUserDataProducts + packed},
     };
-    std::vector<row_key> rows;
-    for (size_t i = 0; i < storage.size(); ++i) {
-        const bool classes_root = i >= 6 && i <= 8;
-        rows.push_back({classes_root ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE, storage[i].c_str()});
-    }
-    return rows;
 }
 
 TEST_F(registry_cleanup, removes_the_installed_products_registration_but_not_its_neighbours)
@@ -158,12 +153,11 @@ TEST_F(registry_cleanup, removes_the_installed_products_registration_but_not_its
     installed_msi client(kClientPackage);
     installed_msi companion(kCompanionPackage);
     ASSERT_TRUE(client.installed() && companion.installed());
-    std::vector<std::wstring> storage;
-    const std::vector<row_key> rows = installer_rows(storage);
-    ASSERT_TRUE(key_exists(HKEY_LOCAL_MACHINE, rows[0].path));
-    ASSERT_TRUE(key_exists(HKEY_CLASSES_ROOT, rows[6].path));
-    const std::wstring own_component = std::wstring(kComponentsKey) + kClientComponent;
-    const std::wstring shared_component = std::wstring(kComponentsKey) + kSharedComponent;
+    const std::vector<installer_key> keys = installer_keys();
+    ASSERT_TRUE(key_exists(keys[0].root, keys[0].path));
+    ASSERT_TRUE(key_exists(keys[6].root, keys[6].path));
+    const std::wstring own_component = kComponentsKey + kClientComponent;
+    const std::wstring shared_component = kComponentsKey + kSharedComponent;
     ASSERT_TRUE(value_exists(HKEY_LOCAL_MACHINE, own_component, kClientPackage.packed_product));
     ASSERT_TRUE(value_exists(HKEY_LOCAL_MACHINE, shared_component, kClientPackage.packed_product));
 
@@ -175,9 +169,8 @@ TEST_F(registry_cleanup, removes_the_installed_products_registration_but_not_its
               lines_starting_with(text, "\tGUID:"));
     EXPECT_TRUE(lines_starting_with(text, "\tFail").empty()) << text;
     EXPECT_TRUE(lines_starting_with(text, "\t[").empty()) << text;
-    for (const row_key& row : rows)
-        EXPECT_FALSE(key_exists(row.root, row.path)) << narrow(row.path);
-
+    for (const installer_key& key : keys)
+        EXPECT_FALSE(key_exists(key.root, key.path)) << narrow(key.path);
     EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, own_component));
     EXPECT_FALSE(value_exists(HKEY_LOCAL_MACHINE, shared_component, kClientPackage.packed_product));
     EXPECT_TRUE(value_exists(HKEY_LOCAL_MACHINE, shared_component, kCompanionPackage.packed_product));

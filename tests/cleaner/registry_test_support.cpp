@@ -2,7 +2,6 @@
 
 #include "test_support.h"
 
-
 namespace fltest {
 
 const msi_package kClientPackage = {L"ferrolink_client.msi", L"{5C2E8A14-7B3D-4F60-9A1E-2D4C6B8F0A31}",
@@ -23,38 +22,27 @@ const wchar_t kSharedComponent[] = L"D0C9B8A7F2E1B3A4C9D4E5F6A7B8C9D0";
 
 namespace {
 
-const wchar_t kUserDataProducts[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
+unique_hkey create(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    const LONG status = ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    return unique_hkey(status == ERROR_SUCCESS ? key : nullptr);
+}
 
 // Deletes the value, and the key once it holds nothing else.
 void delete_value_and_empty_key(HKEY root, const std::wstring& path, const std::wstring& name)
 {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    unique_hkey key = open_key(root, path, KEY_ALL_ACCESS);
+    if (!key)
         return;
-    ::RegDeleteValueW(key, name.c_str());
+    ::RegDeleteValueW(key.get(), name.c_str());
     DWORD subkeys = 1;
     DWORD values = 1;
-    ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+    ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
                        nullptr, nullptr);
-    ::RegCloseKey(key);
+    key.reset();
     if (subkeys == 0 && values == 0)
         ::RegDeleteKeyW(root, path.c_str());
-}
-
-std::vector<std::wstring> subkey_names(HKEY root, const std::wstring& path)
-{
-    std::vector<std::wstring> names;
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return names;
-    wchar_t name[256];
-    DWORD length = 256;
-    for (DWORD index = 0; ::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == 0;
-         ++index, length = 256)
-        names.push_back(name);
-    ::RegCloseKey(key);
-    return names;
 }
 
 std::wstring read_string(HKEY root, const std::wstring& path, const wchar_t* name)
@@ -68,43 +56,48 @@ std::wstring read_string(HKEY root, const std::wstring& path, const wchar_t* nam
 
 } // namespace
 
-bool key_exists(HKEY root, const std::wstring& path)
+unique_hkey open_key(HKEY root, const std::wstring& path, REGSAM access, DWORD options)
 {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    ::RegCloseKey(key);
-    return true;
+    const LONG status = ::RegOpenKeyExW(root, path.c_str(), options, access, &key);
+    return unique_hkey(status == ERROR_SUCCESS ? key : nullptr);
+}
+
+std::vector<std::wstring> subkey_names(HKEY root, const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    const unique_hkey key = open_key(root, path, KEY_READ);
+    wchar_t name[256];
+    DWORD length = 256;
+    for (DWORD index = 0; key && ::RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr,
+                                                 nullptr) == ERROR_SUCCESS;
+         ++index, length = 256)
+        names.push_back(name);
+    return names;
+}
+
+bool key_exists(HKEY root, const std::wstring& path)
+{
+    return static_cast<bool>(open_key(root, path, KEY_READ));
 }
 
 bool value_exists(HKEY root, const std::wstring& path, const std::wstring& name)
 {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    const bool found = ::RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    ::RegCloseKey(key);
-    return found;
+    const unique_hkey key = open_key(root, path, KEY_READ);
+    return key && ::RegQueryValueExW(key.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool create_key(HKEY root, const std::wstring& path)
 {
-    HKEY key = nullptr;
-    if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0)
-        return false;
-    ::RegCloseKey(key);
-    return true;
+    return static_cast<bool>(create(root, path));
 }
 
 bool set_raw(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type, const void* bytes,
              DWORD size)
 {
-    HKEY key = nullptr;
-    if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0)
-        return false;
-    const LONG status = ::RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(bytes), size);
-    ::RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    const unique_hkey key = create(root, path);
+    return key && ::RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(bytes), size) ==
+                      ERROR_SUCCESS;
 }
 
 bool set_string(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value)
@@ -127,7 +120,7 @@ void scrub_package(const msi_package& package)
     delete_tree(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + code);
     delete_tree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Features\\" + packed);
     delete_tree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Products\\" + packed);
-    delete_tree(HKEY_LOCAL_MACHINE, std::wstring(kUserDataProducts) + packed);
+    delete_tree(HKEY_LOCAL_MACHINE, kUserDataProducts + packed);
     delete_value_and_empty_key(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\" + upgrade, packed);
     delete_value_and_empty_key(HKEY_LOCAL_MACHINE,
                                L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\\" + upgrade,
@@ -142,7 +135,7 @@ installed_msi::installed_msi(const msi_package& package) : package_(package)
     const process_output result = run_process(L"msiexec /i \"" + path + L"\" /qn");
     installed_ = result.exit_code == 0;
     cached_package_ = read_string(HKEY_LOCAL_MACHINE,
-                                  std::wstring(kUserDataProducts) + package.packed_product + L"\\InstallProperties",
+                                  kUserDataProducts + package.packed_product + L"\\InstallProperties",
                                   L"LocalPackage");
 }
 

@@ -1,6 +1,8 @@
 // Registry and Windows Installer helpers for the tests of the registry cleanup and the installer check.
 #pragma once
 
+#include "mcl/mswin/unique_resource.h"
+
 #include <windows.h>
 
 #include <string>
@@ -8,6 +10,12 @@
 
 namespace fltest {
 
+using mcl::mswin::unique_hkey;
+
+// The key opened, or an empty owner when it cannot be.
+unique_hkey open_key(HKEY root, const std::wstring& path, REGSAM access, DWORD options = 0);
+// The names of the key's subkeys; none when it is missing.
+std::vector<std::wstring> subkey_names(HKEY root, const std::wstring& path);
 bool key_exists(HKEY root, const std::wstring& path);
 bool value_exists(HKEY root, const std::wstring& path, const std::wstring& name);
 // Creates the key with every key on its way; true when it exists afterwards.
@@ -19,8 +27,9 @@ bool set_raw(HKEY root, const std::wstring& path, const std::wstring& name, DWOR
 // Deletes the key with everything below it; missing is fine.
 void delete_tree(HKEY root, const std::wstring& path);
 
-const wchar_t kComponentsKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";
+const std::wstring kUserData = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\";
+const std::wstring kComponentsKey = kUserData + L"Components\\";
+const std::wstring kUserDataProducts = kUserData + L"Products\\";
 
 // One of the packages in <bin>\msi, with the codes and keys it registers.
 struct msi_package {

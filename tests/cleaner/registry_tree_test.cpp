@@ -20,14 +20,18 @@ protected:
     const std::wstring base_ = L"Software\\" + unique_name(L"fltree");
 };
 
+// Without keeping profiles the whole tree goes, profiles too; a trailing backslash gets no second one.
 TEST_F(registry_tree, deletes_a_nested_tree_with_values_without_a_line)
 {
-    for (const wchar_t* path : {L"a\\b\\c", L"a\\b\\d", L"a\\e", L"f"})
-        ASSERT_TRUE(set_string(HKEY_CURRENT_USER, key(path), L"v", L"x"));
-    captured_log log;
-    EXPECT_EQ(1, cleaner::delete_registry_tree(HKEY_CURRENT_USER, base_, false));
-    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, base_));
-    EXPECT_EQ("", log.text());
+    for (const std::wstring& path : {base_, base_ + L"\\"}) {
+        SCOPED_TRACE(narrow(path));
+        for (const wchar_t* relative : {L"a\\b\\c", L"a\\b\\d", L"a\\e", L"f", L"Standalone\\Profiles\\Home"})
+            ASSERT_TRUE(set_string(HKEY_CURRENT_USER, key(relative), L"v", L"x"));
+        captured_log log;
+        EXPECT_EQ(1, cleaner::delete_registry_tree(HKEY_CURRENT_USER, path, false));
+        EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, base_));
+        EXPECT_EQ("", log.text());
+    }
 }
 
 TEST_F(registry_tree, an_absent_key_is_success_with_its_line)
@@ -52,13 +56,6 @@ TEST_F(registry_tree, keeps_profiles_and_the_keys_above_them_but_deletes_their_s
     EXPECT_EQ("\tFail to delete reg key [" + narrow(key(L"Standalone")) + "], lastError:5\n" +
                   "\tFail to delete reg key [" + narrow(base_) + "], lastError:5\n",
               log.text());
-}
-
-TEST_F(registry_tree, without_keep_profiles_every_profile_goes)
-{
-    ASSERT_TRUE(create_key(HKEY_CURRENT_USER, key(L"Standalone\\Profiles\\Home")));
-    EXPECT_EQ(1, cleaner::delete_registry_tree(HKEY_CURRENT_USER, base_, false));
-    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, base_));
 }
 
 TEST_F(registry_tree, a_failing_subkey_other_than_standalone_stops_the_enumeration)
@@ -108,34 +105,26 @@ TEST_F(registry_tree, an_empty_path_never_reaches_the_root)
     EXPECT_EQ("\tFail to delete reg key [], lastError:87\n", log.text());
 }
 
-TEST_F(registry_tree, a_path_with_a_trailing_backslash_gets_no_second_one)
-{
-    ASSERT_TRUE(create_key(HKEY_CURRENT_USER, key(L"child\\grandchild")));
-    EXPECT_EQ(1, cleaner::delete_registry_tree(HKEY_CURRENT_USER, base_ + L"\\", false));
-    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, base_));
-}
-
 // A link to a missing key is listed by its parent but can be neither opened nor deleted by name.
 class dangling_link {
 public:
     dangling_link(const std::wstring& parent, const wchar_t* name) : path_(parent + L"\\" + name)
     {
-        HKEY link = nullptr;
+        HKEY created = nullptr;
         if (::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS,
-                              nullptr, &link, nullptr) != ERROR_SUCCESS)
+                              nullptr, &created, nullptr) != ERROR_SUCCESS)
             return;
+        const unique_hkey link(created);
         const std::wstring target = L"\\Registry\\Machine\\Software\\" + unique_name(L"flmissing");
-        made_ = ::RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+        made_ = ::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                                 reinterpret_cast<const BYTE*>(target.c_str()),
                                  static_cast<DWORD>(target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
-        ::RegCloseKey(link);
     }
     ~dangling_link()
     {
-        HKEY link = nullptr;
-        if (::RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &link) != 0)
-            return;
-        ::RegDeleteKeyW(link, L"");
-        ::RegCloseKey(link);
+        const unique_hkey link = open_key(HKEY_CURRENT_USER, path_, KEY_ALL_ACCESS, REG_OPTION_OPEN_LINK);
+        if (link)
+            ::RegDeleteKeyW(link.get(), L"");
     }
     bool made() const { return made_; }
 
@@ -191,8 +180,7 @@ TEST_F(component_sweep, removes_only_the_products_value_and_the_keys_left_empty)
 TEST_F(component_sweep, a_name_in_other_letter_case_is_not_the_product)
 {
     std::wstring lower = product_;
-    for (auto& c : lower)
-        c = static_cast<wchar_t>(towlower(c));
+    ::CharLowerW(&lower[0]);
     ASSERT_TRUE(set_string(HKEY_CURRENT_USER, component(L"LOWER"), lower, L"x"));
     EXPECT_EQ(1, cleaner::sweep_components_under(HKEY_CURRENT_USER, components(), product_));
     EXPECT_TRUE(value_exists(HKEY_CURRENT_USER, component(L"LOWER"), lower));

@@ -1,19 +1,17 @@
 // Whole runs of FerrolinkCleaner.exe: what steps 3, 4, 5 and 7 write and leave, on a clean machine and on
 // one with the client's footprint (services, adapter, driver package, installation folder, shortcuts).
+#include "captured_log.h"
 #include "footprint/adapter.h"
 #include "footprint/driver_package.h"
 #include "footprint/install_folder.h"
 #include "footprint/services.h"
 #include "footprint/shortcuts.h"
-#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 using namespace fltest;
 
 namespace {
-
-const char kLogName[] = "Ferrolink Cleaner Log.txt";
 
 // The log text from the line `from` up to (not including) the line `to`.
 std::string section(const std::string& log, const std::string& from, const std::string& to)
@@ -41,12 +39,8 @@ protected:
         EXPECT_EQ(0u, footprint::remove_shortcuts());
     }
 
-    process_output run()
-    {
-        return run_process(L"\"" + bin_path(L"FerrolinkCleaner.exe") + L"\"", work_.path());
-    }
-
-    std::string run_log() const { return read_text(work_ / widen(kLogName)); }
+    process_output run() const { return run_cleaner(work_.path()); }
+    std::string run_log() const { return read_text(work_ / widen(kRunLogName)); }
 
     const std::wstring install_folder_ = footprint::default_install_folder();
     const footprint::shortcut_paths shortcuts_ = footprint::client_shortcut_paths();

@@ -1,8 +1,8 @@
 // Runs FerrolinkCleaner.exe as its own process and checks what it prints, logs and does.
+#include "captured_log.h"
 #include "footprint/driver_package.h"
 #include "footprint/shortcuts.h"
 #include "log_lines.h"
-#include "test_support.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -18,26 +18,19 @@ const std::string kStep1Console = "1.Stopping Ferrolink process..........succeed
 const std::string kStep1Log = "1.Check and stop FLGui.exe and FLIdle.exe\n\tsucceed\n";
 const std::string kSuccessConsole = "succeed\n\nUninstall Ferrolink succeed\n";
 const std::string kSuccessLog = "\n\nUninstall Ferrolink succeed\n";
-const std::string kLogName = "Ferrolink Cleaner Log.txt";
 
 std::wstring automatic_log_path()
 {
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp) + widen(kLogName);
+    return std::wstring(temp) + widen(kRunLogName);
 }
 
 class cleaner_run : public ::testing::Test {
 protected:
-    process_output run(const std::wstring& arguments = L"")
-    {
-        std::wstring command = L"\"" + bin_path(L"FerrolinkCleaner.exe") + L"\"";
-        if (!arguments.empty())
-            command += L" " + arguments;
-        return run_process(command, work_.path());
-    }
+    process_output run(const std::wstring& arguments = L"") const { return run_cleaner(work_.path(), arguments); }
 
-    std::string log_in_work_dir() const { return read_text(work_ / widen(kLogName)); }
+    std::string log_in_work_dir() const { return read_text(work_ / widen(kRunLogName)); }
 
     temp_folder work_;
 };
@@ -74,7 +67,7 @@ TEST_F(cleaner_run, automatic_run_logs_to_the_temp_folder_and_neither_pauses_nor
     const std::string log = read_text(log_path);
     EXPECT_TRUE(starts_with(log, kHeader + kStep1Log)) << log;
     EXPECT_TRUE(ends_with(log, kSuccessLog)) << log;
-    EXPECT_FALSE(exists(work_ / widen(kLogName)));
+    EXPECT_FALSE(exists(work_ / widen(kRunLogName)));
     ::DeleteFileW(log_path.c_str());
 }
 
@@ -82,7 +75,7 @@ TEST_F(cleaner_run, only_the_exact_single_word_selects_automatic_mode)
 {
     for (const wchar_t* arguments : {L"-AUTO", L"-auto x", L"-autox", L"auto", L"/auto"}) {
         SCOPED_TRACE(narrow(arguments));
-        ::DeleteFileW((work_ / widen(kLogName)).c_str());
+        ::DeleteFileW((work_ / widen(kRunLogName)).c_str());
         const process_output out = run(arguments);
         EXPECT_EQ(0u, out.exit_code);
         EXPECT_FALSE(ends_with(out.console, kSuccessConsole)) << "interactive mode pauses";
@@ -92,7 +85,7 @@ TEST_F(cleaner_run, only_the_exact_single_word_selects_automatic_mode)
 
 TEST_F(cleaner_run, a_log_that_cannot_be_created_ends_the_run_with_exit_code_1_before_any_step)
 {
-    ASSERT_TRUE(::CreateDirectoryW((work_ / widen(kLogName)).c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((work_ / widen(kRunLogName)).c_str(), nullptr));
     child_process client(copy_sleeper(work_.path(), L"FLGui.exe"));
     ASSERT_TRUE(client.started());
 
@@ -104,7 +97,7 @@ TEST_F(cleaner_run, a_log_that_cannot_be_created_ends_the_run_with_exit_code_1_b
 
 TEST_F(cleaner_run, two_runs_append_to_one_log)
 {
-    write_text(work_ / widen(kLogName), "earlier content\n");
+    write_text(work_ / widen(kRunLogName), "earlier content\n");
     run();
     run();
     const std::string log = log_in_work_dir();
@@ -140,7 +133,7 @@ TEST_F(cleaner_run, automatic_log_falls_back_to_application_data_when_the_temp_f
 {
     wchar_t appdata[MAX_PATH] = {};
     ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, appdata, CSIDL_APPDATA, FALSE));
-    const std::wstring fallback = std::wstring(appdata) + L"\\" + widen(kLogName);
+    const std::wstring fallback = std::wstring(appdata) + L"\\" + widen(kRunLogName);
     ::DeleteFileW(fallback.c_str());
 
     // A temp folder longer than MAX_PATH does not fit the cleaner's buffer: GetTempPathA reports failure.
