@@ -30,36 +30,34 @@ void require_consumed(const binary_t& payload, std::uint32_t before, std::uint32
     require(std::memcmp(payload.data() + before, expected.data(), expected.size()) == 0);
 }
 
+// Reads one value of type T and writes it back into `expected`.
+template <typename T, typename Get, typename Put>
+bool read_back(const binary_t& payload, std::uint32_t& cursor, binary_t& expected, Get get, Put put)
+{
+    T value{};
+    const bool ok = get(payload, cursor, value);
+    put(expected, value);
+    return ok;
+}
+
 void read_one(const binary_t& payload, std::uint32_t& cursor, unsigned op)
 {
     const std::uint32_t before = cursor;
     binary_t expected;
     bool ok = false;
     switch (op % 8) {
-    case 0: {
-        std::uint8_t value = 0;
-        ok = mcl::get_u8(payload, cursor, value);
-        mcl::put_u8(expected, value);
+    case 0:
+        ok = read_back<std::uint8_t>(payload, cursor, expected, mcl::get_u8, mcl::put_u8);
         break;
-    }
-    case 1: {
-        std::uint32_t value = 0;
-        ok = mcl::get_u32(payload, cursor, value);
-        mcl::put_u32(expected, value);
+    case 1:
+        ok = read_back<std::uint32_t>(payload, cursor, expected, mcl::get_u32, mcl::put_u32);
         break;
-    }
-    case 2: {
-        std::int32_t value = 0;
-        ok = mcl::get_i32(payload, cursor, value);
-        mcl::put_i32(expected, value);
+    case 2:
+        ok = read_back<std::int32_t>(payload, cursor, expected, mcl::get_i32, mcl::put_i32);
         break;
-    }
-    case 3: {
-        std::uint64_t value = 0;
-        ok = mcl::get_u64(payload, cursor, value);
-        mcl::put_u64(expected, value);
+    case 3:
+        ok = read_back<std::uint64_t>(payload, cursor, expected, mcl::get_u64, mcl::put_u64);
         break;
-    }
     case 4: {
         std::string value;
         ok = mcl::get_string(payload, cursor, value);
@@ -73,12 +71,10 @@ void read_one(const binary_t& payload, std::uint32_t& cursor, unsigned op)
         mcl::put_wstring(expected, value);
         break;
     }
-    case 6: {
-        std::vector<std::string> values;
-        ok = mcl::get_string_list(payload, cursor, values);
-        mcl::put_string_list(expected, values);
+    case 6:
+        ok = read_back<std::vector<std::string>>(payload, cursor, expected, mcl::get_string_list,
+                                                 mcl::put_string_list);
         break;
-    }
     default: {
         std::vector<std::uint64_t> values;
         ok = mcl::get_list(payload, cursor, values, [](const binary_t& in, std::uint32_t& at, std::uint64_t& v) {

@@ -39,6 +39,20 @@ struct raw_session {
     bool connected = false;
 };
 
+// A real peer connected to a hand-driven listener.
+class IpcFramesFromPeer : public ::testing::Test {
+protected:
+    bool connect_pair(const char* prefix)
+    {
+        name = unique_pipe_name(prefix);
+        return server.create(name) && client.connect(name.c_str(), 2000) && server.accept();
+    }
+
+    std::string name;
+    raw_listener server;
+    mcl::ipc_peer client;
+};
+
 TEST(IpcFrames, SplitFramesAreDeliveredOnceAndJoinedFramesBoth)
 {
     raw_session session("ipc_split_");
@@ -123,7 +137,7 @@ TEST(IpcFrames, HandlerReturningMinusOneSendsNoReply)
 
 TEST(IpcFrames, HostileLengthDropsTheConnectionAndTheListenerCarriesOn)
 {
-    captured_log log;
+    captured_mcl_log log;
     {
         raw_session session("ipc_hostile_");
         ASSERT_TRUE(session.connected);
@@ -156,20 +170,13 @@ TEST(IpcFrames, HostileLengthDropsTheConnectionAndTheListenerCarriesOn)
         ASSERT_TRUE(client.send(proto::echo_request, payload, client.connection_at(0)));
         EXPECT_EQ(to_bytes(payload), bytes({'o', 'k', 0}));
     }
-    EXPECT_NE(log.text().find("[mcl::ipc_read_channel::read:262] - Failed to read from channel, frame of kind 0 "
-                              "declares a payload of 4294967280 bytes"),
-              std::string::npos)
-        << log.text();
+    EXPECT_TRUE(log.contains("[mcl::ipc_read_channel::read:262] - Failed to read from channel, frame of kind 0 "
+                             "declares a payload of 4294967280 bytes")) << log.text();
 }
 
-TEST(IpcFrames, RepliesInAnyOrderReachTheirOwnSenders)
+TEST_F(IpcFramesFromPeer, RepliesInAnyOrderReachTheirOwnSenders)
 {
-    const std::string name = unique_pipe_name("ipc_order_");
-    raw_listener server;
-    ASSERT_TRUE(server.create(name));
-    mcl::ipc_peer client;
-    ASSERT_TRUE(client.connect(name.c_str(), 2000));
-    ASSERT_TRUE(server.accept());
+    ASSERT_TRUE(connect_pair("ipc_order_"));
     const mcl::ipc_connection_ptr connection = client.connection_at(0);
 
     mcl::binary_t first = to_binary({'A'});
@@ -198,14 +205,9 @@ TEST(IpcFrames, RepliesInAnyOrderReachTheirOwnSenders)
     EXPECT_EQ(to_bytes(second), bytes({'b', 'b'}));
 }
 
-TEST(IpcFrames, SequenceStartsAgainAtOneAfterDisconnect)
+TEST_F(IpcFramesFromPeer, SequenceStartsAgainAtOneAfterDisconnect)
 {
-    const std::string name = unique_pipe_name("ipc_seq_");
-    raw_listener server;
-    ASSERT_TRUE(server.create(name));
-    mcl::ipc_peer client;
-    ASSERT_TRUE(client.connect(name.c_str(), 2000));
-    ASSERT_TRUE(server.accept());
+    ASSERT_TRUE(connect_pair("ipc_seq_"));
 
     bytes seen;
     ASSERT_TRUE(client.post(0x20, to_binary({1})));
@@ -224,60 +226,50 @@ TEST(IpcFrames, SequenceStartsAgainAtOneAfterDisconnect)
     EXPECT_EQ(header_of(seen).sequence, 1u);
 }
 
-TEST(IpcFrames, SendEndsAtItsNextPollWhenTheConnectionBreaks)
+TEST_F(IpcFramesFromPeer, SendEndsAtItsNextPollWhenTheConnectionBreaks)
 {
-    captured_log log;
-    {
-        const std::string name = unique_pipe_name("ipc_broken_");
-        raw_listener server;
-        ASSERT_TRUE(server.create(name));
-        mcl::ipc_peer client;
-        ASSERT_TRUE(client.connect(name.c_str(), 2000));
-        ASSERT_TRUE(server.accept());
+    captured_mcl_log log;
+    ASSERT_TRUE(connect_pair("ipc_broken_"));
 
-        // A reply whose length cannot be trusted breaks the connection as surely as a vanished listener.
-        std::thread answer([&] {
-            bytes request;
-            if (read_frame(server.from_peer(), 5000, request) != read_result::frame)
-                return;
-            bytes hostile = make_frame(frame::reply, header_of(request).id, header_of(request).sequence, {1});
-            hostile[12] = 0xFF;
-            hostile[15] = 0x7F;
-            write_all(server.to_peer(), hostile);
-        });
-        mcl::binary_t payload = to_binary({'x'});
-        const DWORD started = ::GetTickCount();
-        EXPECT_FALSE(client.send(0x30, payload, client.connection_at(0)));
-        EXPECT_LT(::GetTickCount() - started, 3000u);
-        answer.join();
-        EXPECT_EQ(client.connection_count(), 0u);
+    // A reply whose length cannot be trusted breaks the connection as surely as a vanished listener.
+    std::thread answer([&] {
+        bytes request;
+        if (read_frame(server.from_peer(), 5000, request) != read_result::frame)
+            return;
+        bytes hostile = make_frame(frame::reply, header_of(request).id, header_of(request).sequence, {1});
+        hostile[12] = 0xFF;
+        hostile[15] = 0x7F;
+        write_all(server.to_peer(), hostile);
+    });
+    mcl::binary_t payload = to_binary({'x'});
+    const DWORD started = ::GetTickCount();
+    EXPECT_FALSE(client.send(0x30, payload, client.connection_at(0)));
+    EXPECT_LT(::GetTickCount() - started, 3000u);
+    answer.join();
+    EXPECT_EQ(client.connection_count(), 0u);
 
-        // The listener side goes away while a second send waits.
-        ASSERT_TRUE(server.renew_pipes());
-        ASSERT_TRUE(client.connect(name.c_str(), 2000));
-        ASSERT_TRUE(server.accept());
-        std::thread vanish([&] {
-            bytes request;
-            if (read_frame(server.from_peer(), 5000, request) == read_result::frame)
-                server.close_pipes();
-        });
-        const DWORD second_start = ::GetTickCount();
-        EXPECT_FALSE(client.send(0x31, payload, client.connection_at(0)));
-        EXPECT_LT(::GetTickCount() - second_start, 3000u);
-        vanish.join();
-    }
-    const std::string text = log.text();
-    EXPECT_NE(text.find("[mcl::ipc_peer::send:523] - IPC connection has been terminated when waiting for response "
-                        "for message [48]"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("waiting for response for message [49]"), std::string::npos) << text;
-    EXPECT_EQ(text.find("Time out when waiting"), std::string::npos) << text;
+    // The listener side goes away while a second send waits.
+    ASSERT_TRUE(server.renew_pipes());
+    ASSERT_TRUE(client.connect(name.c_str(), 2000));
+    ASSERT_TRUE(server.accept());
+    std::thread vanish([&] {
+        bytes request;
+        if (read_frame(server.from_peer(), 5000, request) == read_result::frame)
+            server.close_pipes();
+    });
+    const DWORD second_start = ::GetTickCount();
+    EXPECT_FALSE(client.send(0x31, payload, client.connection_at(0)));
+    EXPECT_LT(::GetTickCount() - second_start, 3000u);
+    vanish.join();
+    EXPECT_TRUE(log.contains("[mcl::ipc_peer::send:523] - IPC connection has been terminated when waiting for response "
+                             "for message [48]")) << log.text();
+    EXPECT_TRUE(log.contains("waiting for response for message [49]")) << log.text();
+    EXPECT_FALSE(log.contains("Time out when waiting")) << log.text();
 }
 
 TEST(IpcFrames, ListenerWithoutItsConnectedEventGivesUpInsteadOfSpinning)
 {
-    captured_log log;
+    captured_mcl_log log;
     const std::string name = unique_pipe_name("ipc_noevent_");
     // An object of another type under the event's name makes the event impossible to create.
     const mcl::mswin::unique_handle squatter(
@@ -298,20 +290,13 @@ TEST(IpcFrames, ListenerWithoutItsConnectedEventGivesUpInsteadOfSpinning)
         EXPECT_TRUE(gave_up);
         EXPECT_EQ(server.connection_count(), 0u);
     }
-    EXPECT_NE(log.text().find("[mcl::ipc_peer::run_listener:701] - Failed to create the connected event for pipe[" +
-                              name + "]"),
-              std::string::npos)
-        << log.text();
+    EXPECT_TRUE(log.contains("[mcl::ipc_peer::run_listener:701] - Failed to create the connected event for pipe[" +
+                             name + "]")) << log.text();
 }
 
-TEST(IpcFrames, DisconnectFromAListenerThatStoppedReadingDoesNotHang)
+TEST_F(IpcFramesFromPeer, DisconnectFromAListenerThatStoppedReadingDoesNotHang)
 {
-    const std::string name = unique_pipe_name("ipc_deaf_");
-    raw_listener server;
-    ASSERT_TRUE(server.create(name));
-    mcl::ipc_peer client;
-    ASSERT_TRUE(client.connect(name.c_str(), 2000));
-    ASSERT_TRUE(server.accept());
+    ASSERT_TRUE(connect_pair("ipc_deaf_"));
     // Bytes the other side never reads stay in the pipe; closing flushes, and a flush waits for the reader.
     ASSERT_TRUE(client.post(0x50, to_binary(bytes(1000, 0x11))));
     ::Sleep(100);

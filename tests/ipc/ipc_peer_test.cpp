@@ -140,7 +140,7 @@ TEST(IpcPeer, PostWithoutAnyConnectionSucceeds)
 
 TEST(IpcPeer, ConnectWithZeroTimeoutFailsAtOnceWithTheMutexMessage)
 {
-    captured_log log;
+    captured_mcl_log log;
     const std::string name = unique_pipe_name("ipc_zero_");
     {
         mcl::ipc_peer client;
@@ -149,15 +149,13 @@ TEST(IpcPeer, ConnectWithZeroTimeoutFailsAtOnceWithTheMutexMessage)
         EXPECT_LT(::GetTickCount() - started, 400u);
         EXPECT_FALSE(client.connect(nullptr, 1000));
     }
-    EXPECT_NE(log.text().find("[mcl::ipc_peer::connect:417] - Failed to open the connecting mutex for pipe[" + name +
-                              "], peer may not start yet."),
-              std::string::npos)
-        << log.text();
+    EXPECT_TRUE(log.contains("[mcl::ipc_peer::connect:417] - Failed to open the connecting mutex for pipe[" + name +
+                             "], peer may not start yet.")) << log.text();
 }
 
 TEST(IpcPeer, ConnectRetriesUntilTheListenerComes)
 {
-    captured_log log;
+    captured_mcl_log log;
     const std::string absent = unique_pipe_name("ipc_absent_");
     {
         mcl::ipc_peer client;
@@ -168,7 +166,7 @@ TEST(IpcPeer, ConnectRetriesUntilTheListenerComes)
         EXPECT_GE(elapsed, 1400u);
         EXPECT_LT(elapsed, 4000u);
     }
-    EXPECT_NE(log.text().find("pipe[" + absent + "], peer may not start yet."), std::string::npos);
+    EXPECT_TRUE(log.contains("pipe[" + absent + "], peer may not start yet."));
 
     // A listener that comes while the connecting side retries is found at the next try.
     mcl::ipc_peer client;

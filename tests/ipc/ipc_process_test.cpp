@@ -49,7 +49,7 @@ TEST(IpcProcesses, RequestsMessagesAndBroadcastsCrossTheProcessBoundary)
 
 TEST(IpcProcesses, ListenerDyingWhileASendWaitsEndsTheSendAtItsNextPoll)
 {
-    captured_log log;
+    captured_mcl_log log;
     {
         listener_process server("ipc_die_");
         ASSERT_TRUE(server.process.started());
@@ -69,15 +69,10 @@ TEST(IpcProcesses, ListenerDyingWhileASendWaitsEndsTheSendAtItsNextPoll)
         EXPECT_FALSE(client.send(proto::echo_request, payload, connection));
         EXPECT_LT(::GetTickCount() - again, 1000u);
     }
-    const std::string text = log.text();
-    EXPECT_NE(text.find("IPC connection has been terminated when waiting for response for message [" +
-                        std::to_string(proto::die_request) + "]"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("IPC connection has been terminated when waiting for response for message [" +
-                        std::to_string(proto::echo_request) + "]"),
-              std::string::npos)
-        << text;
+    EXPECT_TRUE(log.contains("IPC connection has been terminated when waiting for response for message [" +
+                             std::to_string(proto::die_request) + "]")) << log.text();
+    EXPECT_TRUE(log.contains("IPC connection has been terminated when waiting for response for message [" +
+                             std::to_string(proto::echo_request) + "]")) << log.text();
 }
 
 } // namespace

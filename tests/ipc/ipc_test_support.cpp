@@ -2,8 +2,6 @@
 
 #include "mcl/frame.h"
 
-#include <cstdio>
-
 namespace ipctest {
 
 namespace {
@@ -137,20 +135,5 @@ bool raw_listener::accept()
     };
     return connect(from_peer_.get()) && connect(to_peer_.get());
 }
-
-captured_log::captured_log() : path_(folder_ / L"mcl.log")
-{
-    logger_.stream = ::_wfopen(path_.c_str(), L"w");
-    mcl::install_logger(&logger_);
-}
-
-captured_log::~captured_log()
-{
-    mcl::install_logger(nullptr);
-    if (logger_.stream != nullptr)
-        std::fclose(logger_.stream);
-}
-
-std::string captured_log::text() const { return fltest::read_text(path_); }
 
 } // namespace ipctest

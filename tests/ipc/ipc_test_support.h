@@ -1,11 +1,11 @@
-// What the IPC tests share: a listener peer on a thread, hand-driven pipe ends that speak the frame
-// format byte by byte, and a captured library log.
+// What the IPC tests share: a listener peer on a thread and hand-driven pipe ends that speak the frame
+// format byte by byte.
 #pragma once
 
 #include "mcl/ipc_peer.h"
-#include "mcl/log.h"
 #include "mcl/mswin/unique_resource.h"
 #include "scripted_handler.h"
+#include "captured_mcl_log.h"
 #include "test_support.h"
 
 #include <cstdint>
@@ -14,6 +14,8 @@
 #include <vector>
 
 namespace ipctest {
+
+using fltest::captured_mcl_log;
 
 using bytes = std::vector<unsigned char>;
 
@@ -94,21 +96,6 @@ private:
     mcl::mswin::unique_handle connected_event_;
     mcl::mswin::unique_handle to_peer_;
     mcl::mswin::unique_handle from_peer_;
-};
-
-// Installs a logger writing to a temporary file for the test's lifetime.
-class captured_log {
-public:
-    captured_log();
-    ~captured_log();
-    captured_log(const captured_log&) = delete;
-    captured_log& operator=(const captured_log&) = delete;
-    std::string text() const;
-
-private:
-    fltest::temp_folder folder_;
-    std::wstring path_;
-    mcl::logger logger_;
 };
 
 } // namespace ipctest
