@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -19,11 +20,7 @@ namespace {
 
 size_t index_of_line(const std::vector<std::string>& lines, const std::string& line)
 {
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i] == line)
-            return i;
-    }
-    return lines.size();
+    return static_cast<size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
 }
 
 void make_file(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL)

@@ -26,7 +26,6 @@ inline std::vector<std::string> lines_of(const std::string& text)
     return lines;
 }
 
-// The lines that begin with `prefix`.
 inline std::vector<std::string> lines_starting_with(const std::string& text, const std::string& prefix)
 {
     std::vector<std::string> lines;

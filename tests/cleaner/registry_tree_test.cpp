@@ -165,6 +165,13 @@ TEST_F(component_sweep, removes_only_the_products_value_and_the_keys_left_empty)
     ASSERT_TRUE(set_string(HKEY_CURRENT_USER, component(L"WITHSUB"), product_, L"x"));
     ASSERT_TRUE(create_key(HKEY_CURRENT_USER, component(L"WITHSUB\\sub")));
     ASSERT_TRUE(set_string(HKEY_CURRENT_USER, component(L"UNRELATED"), L"15C3E7B942D6F8A41B0EC7D5F2A9E386", L"z"));
+    // A name in another letter case is another product; large values before ours do not hide it.
+    std::wstring lower = product_;
+    ::CharLowerW(&lower[0]);
+    ASSERT_TRUE(set_string(HKEY_CURRENT_USER, component(L"LOWER"), lower, L"x"));
+    const std::wstring big(3000, L'd');
+    ASSERT_TRUE(set_string(HKEY_CURRENT_USER, component(L"BIG"), L"00000000000000000000000000000000", big));
+    ASSERT_TRUE(set_string(HKEY_CURRENT_USER, component(L"BIG"), product_, big));
 
     captured_log log;
     EXPECT_EQ(1, cleaner::sweep_components_under(HKEY_CURRENT_USER, components(), product_));
@@ -175,23 +182,7 @@ TEST_F(component_sweep, removes_only_the_products_value_and_the_keys_left_empty)
     EXPECT_FALSE(value_exists(HKEY_CURRENT_USER, component(L"WITHSUB"), product_));
     EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, component(L"WITHSUB\\sub")));
     EXPECT_TRUE(value_exists(HKEY_CURRENT_USER, component(L"UNRELATED"), L"15C3E7B942D6F8A41B0EC7D5F2A9E386"));
-}
-
-TEST_F(component_sweep, a_name_in_other_letter_case_is_not_the_product)
-{
-    std::wstring lower = product_;
-    ::CharLowerW(&lower[0]);
-    ASSERT_TRUE(set_string(HKEY_CURRENT_USER, component(L"LOWER"), lower, L"x"));
-    EXPECT_EQ(1, cleaner::sweep_components_under(HKEY_CURRENT_USER, components(), product_));
     EXPECT_TRUE(value_exists(HKEY_CURRENT_USER, component(L"LOWER"), lower));
-}
-
-TEST_F(component_sweep, large_values_before_the_products_do_not_hide_it)
-{
-    const std::wstring big(3000, L'd');
-    ASSERT_TRUE(set_string(HKEY_CURRENT_USER, component(L"BIG"), L"00000000000000000000000000000000", big));
-    ASSERT_TRUE(set_string(HKEY_CURRENT_USER, component(L"BIG"), product_, big));
-    EXPECT_EQ(1, cleaner::sweep_components_under(HKEY_CURRENT_USER, components(), product_));
     EXPECT_FALSE(value_exists(HKEY_CURRENT_USER, component(L"BIG"), product_));
     EXPECT_TRUE(value_exists(HKEY_CURRENT_USER, component(L"BIG"), L"00000000000000000000000000000000"));
 }

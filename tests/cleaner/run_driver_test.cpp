@@ -26,18 +26,22 @@ std::wstring automatic_log_path()
     return std::wstring(temp) + widen(kRunLogName);
 }
 
+// An automatic run's log in the temp folder is removed before and after each test.
 class cleaner_run : public ::testing::Test {
 protected:
+    void SetUp() override { ::DeleteFileW(automatic_log_.c_str()); }
+    void TearDown() override { ::DeleteFileW(automatic_log_.c_str()); }
+
     process_output run(const std::wstring& arguments = L"") const { return run_cleaner(work_.path(), arguments); }
 
     std::string log_in_work_dir() const { return read_text(work_ / widen(kRunLogName)); }
 
+    const std::wstring automatic_log_ = automatic_log_path();
     temp_folder work_;
 };
 
 TEST_F(cleaner_run, interactive_run_prints_header_steps_and_verdict_then_pauses)
 {
-    ::DeleteFileW(automatic_log_path().c_str());
     const process_output out = run();
     EXPECT_EQ(0u, out.exit_code);
     ASSERT_TRUE(starts_with(out.console, kHeader + kStep1Console)) << out.console;
@@ -51,24 +55,20 @@ TEST_F(cleaner_run, interactive_run_prints_header_steps_and_verdict_then_pauses)
     const std::string log = log_in_work_dir();
     EXPECT_TRUE(starts_with(log, kHeader + kStep1Log)) << log;
     EXPECT_TRUE(ends_with(log, kSuccessLog)) << log;
-    EXPECT_FALSE(exists(automatic_log_path())) << "interactive mode never logs to the temp folder";
+    EXPECT_FALSE(exists(automatic_log_)) << "interactive mode never logs to the temp folder";
 }
 
 TEST_F(cleaner_run, automatic_run_logs_to_the_temp_folder_and_neither_pauses_nor_asks_for_a_restart)
 {
-    const std::wstring log_path = automatic_log_path();
-    ::DeleteFileW(log_path.c_str());
-
     const process_output out = run(L"-auto");
     EXPECT_EQ(0u, out.exit_code);
     EXPECT_TRUE(starts_with(out.console, kHeader + kStep1Console)) << out.console;
     EXPECT_TRUE(ends_with(out.console, kSuccessConsole)) << "nothing after the verdict: " << out.console;
 
-    const std::string log = read_text(log_path);
+    const std::string log = read_text(automatic_log_);
     EXPECT_TRUE(starts_with(log, kHeader + kStep1Log)) << log;
     EXPECT_TRUE(ends_with(log, kSuccessLog)) << log;
     EXPECT_FALSE(exists(work_ / widen(kRunLogName)));
-    ::DeleteFileW(log_path.c_str());
 }
 
 TEST_F(cleaner_run, only_the_exact_single_word_selects_automatic_mode)
@@ -126,7 +126,6 @@ TEST_F(cleaner_run, step_one_stops_one_process_of_each_client_name_whatever_its_
     ::Sleep(300);
     EXPECT_NE(gui.running(), second_gui.running()) << "exactly one of the two FLGui.exe is stopped";
     EXPECT_TRUE(lookalike.running()) << "a name that only begins with FLGui.exe is not the client's";
-    ::DeleteFileW(automatic_log_path().c_str());
 }
 
 TEST_F(cleaner_run, automatic_log_falls_back_to_application_data_when_the_temp_folder_is_unusable)
@@ -154,10 +153,15 @@ class restart_notice : public cleaner_run {
 protected:
     void SetUp() override
     {
+        cleaner_run::SetUp();
         const std::string package = "orvanefldrv_" + std::to_string(::GetCurrentProcessId()) + ".inf";
         ASSERT_EQ(0u, footprint::publish_driver(source_.path(), package, false));
     }
-    void TearDown() override { footprint::remove_footprint_infs(); }
+    void TearDown() override
+    {
+        footprint::remove_footprint_infs();
+        cleaner_run::TearDown();
+    }
 
     static std::string notice()
     {
@@ -181,7 +185,6 @@ TEST_F(restart_notice, is_never_shown_in_automatic_mode)
 {
     const process_output out = run(L"-auto");
     EXPECT_TRUE(ends_with(out.console, kSuccessConsole)) << out.console;
-    ::DeleteFileW(automatic_log_path().c_str());
 }
 
 TEST_F(restart_notice, is_never_shown_after_a_failed_run)
