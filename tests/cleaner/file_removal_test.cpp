@@ -4,11 +4,13 @@
 #include "footprint/common.h"
 #include "footprint/install_folder.h"
 #include "log_lines.h"
+#include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
 using namespace fltest;
+using mcl::mswin::unique_handle;
 
 namespace {
 
@@ -113,13 +115,11 @@ TEST_F(file_removal, a_file_that_cannot_be_deleted_fails_the_step_with_its_code)
     const std::wstring registered = temp_ / L"Ferrolink";
     ASSERT_EQ(0u, footprint::make_install_tree(registered));
     ASSERT_EQ(0u, footprint::register_install_dir(registered));
-    HANDLE busy = ::CreateFileW((registered + L"\\FLConfig.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, busy);
+    const unique_handle busy(::CreateFileW((registered + L"\\FLConfig.ini").c_str(), GENERIC_READ, 0, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(busy);
     captured_log log;
-    const int result = cleaner::delete_files();
-    ::CloseHandle(busy);
-    EXPECT_EQ(0, result);
+    EXPECT_EQ(0, cleaner::delete_files());
     const std::string text = log.text();
     EXPECT_TRUE(ends_with(text, "\tTry to delete file [" + narrow(registered) +
                                     "\\FLConfig.ini]...failed\n\tFailed to delete file, lastError:32\n"))

@@ -6,6 +6,7 @@
 #include "footprint/common.h"
 #include "footprint/install_folder.h"
 #include "log_lines.h"
+#include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -15,6 +16,7 @@
 #include <vector>
 
 using namespace fltest;
+using mcl::mswin::unique_handle;
 
 namespace {
 
@@ -166,12 +168,11 @@ TEST_F(folder_tree, a_file_that_cannot_be_deleted_stops_everything_with_its_code
     const std::wstring root = folder_ / L"Ferrolink";
     ASSERT_EQ(0u, footprint::create_folders(root));
     make_file(root + L"\\busy.dll");
-    HANDLE busy = ::CreateFileW((root + L"\\busy.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, busy);
+    const unique_handle busy(
+        ::CreateFileW((root + L"\\busy.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(busy);
     captured_log log;
-    const DWORD result = cleaner::delete_folder_tree(narrow(root).c_str());
-    ::CloseHandle(busy);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), result);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), cleaner::delete_folder_tree(narrow(root).c_str()));
     EXPECT_EQ("\tTry to delete file [" + narrow(root) + "\\busy.dll]...failed\n", log.text());
     EXPECT_TRUE(exists(root + L"\\busy.dll"));
 }

@@ -4,6 +4,7 @@
 #include "footprint/install_folder.h"
 #include "footprint/shortcuts.h"
 #include "log_lines.h"
+#include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 using namespace fltest;
+using mcl::mswin::unique_handle;
 
 namespace {
 
@@ -91,12 +93,10 @@ TEST_F(shortcut_removal, a_program_group_that_cannot_be_deleted_stops_the_step)
 {
     ASSERT_EQ(0u, footprint::make_shortcuts(target_));
     const std::wstring busy_path = paths_.program_group + L"\\Orvane Ferrolink.lnk";
-    HANDLE busy = ::CreateFileW(busy_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, busy);
+    const unique_handle busy(::CreateFileW(busy_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(busy);
     captured_log log;
-    const int result = cleaner::delete_shortcuts();
-    ::CloseHandle(busy);
-    EXPECT_EQ(0, result);
+    EXPECT_EQ(0, cleaner::delete_shortcuts());
     const std::vector<std::string> lines = lines_of(log.text());
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ("\tTry to delete file [" + narrow(busy_path) + "]...failed", lines[lines.size() - 2]);
