@@ -16,6 +16,7 @@
 namespace ipctest {
 
 using fltest::captured_mcl_log;
+using fltest::eventually;
 
 using bytes = std::vector<unsigned char>;
 
@@ -24,19 +25,6 @@ std::string unique_pipe_name(const char* prefix);
 bytes make_frame(std::uint32_t kind, std::uint32_t id, std::uint32_t sequence, const bytes& payload);
 bytes to_bytes(const mcl::binary_t& payload);
 mcl::binary_t to_binary(const bytes& payload);
-
-// Polls `condition` every 10 ms for up to timeout_ms.
-template <typename Condition>
-bool eventually(Condition condition, DWORD timeout_ms = 5000)
-{
-    for (DWORD waited = 0;; waited += 10) {
-        if (condition())
-            return true;
-        if (waited >= timeout_ms)
-            return false;
-        ::Sleep(10);
-    }
-}
 
 // A scripted listener peer running run_listener on its own thread under a name unique to the test.
 class listener {

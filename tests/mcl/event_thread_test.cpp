@@ -1,5 +1,7 @@
 #include "mcl/event_thread.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -35,12 +37,7 @@ public:
     // Polls until `count` records were handled (at most 5 s).
     bool wait_for(std::size_t count)
     {
-        for (int i = 0; i < 5000; ++i) {
-            if (seen().size() >= count)
-                return true;
-            ::Sleep(1);
-        }
-        return false;
+        return fltest::eventually([&] { return seen().size() >= count; });
     }
 
     int failing_id = -100;

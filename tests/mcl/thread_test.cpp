@@ -69,29 +69,34 @@ private:
     HANDLE own_handle_ = nullptr;
 };
 
-TEST(Thread, StopEndsTheThreadCooperativelyOrByTermination)
+TEST(Thread, CooperativeStopLetsRunReturn)
 {
-    const struct {
-        probe_thread::body kind;
-        unsigned seconds;
-        DWORD exit_code;
-    } cases[] = {
-        {probe_thread::body::cooperative, 5, 5},
-        {probe_thread::body::cooperative, 0, 0xFFFFFFFF},  // zero seconds terminates at once
-        {probe_thread::body::ignores_stop, 1, 0xFFFFFFFF},  // terminated when the polls run out
-        // The outside stop holds the state lock for its whole wait; the body's own stop must not queue behind
-        // it, or the body is terminated instead of ending by itself.
-        {probe_thread::body::stops_itself_when_asked, 1, 9},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "body " << static_cast<int>(c.kind) << ", " << c.seconds << " s");
-        probe_thread t(c.kind);
-        ASSERT_TRUE(t.start());
-        t.wait_started();
-        t.stop(c.seconds);
-        EXPECT_FALSE(t.running());
-        EXPECT_EQ(t.exit_code(), c.exit_code);
-    }
+    probe_thread t(probe_thread::body::cooperative);
+    ASSERT_TRUE(t.start());
+    t.wait_started();
+    t.stop(5);
+    EXPECT_FALSE(t.running());
+    EXPECT_EQ(t.exit_code(), 5u);
+}
+
+TEST(Thread, ZeroSecondsTerminatesARunningThreadAtOnce)
+{
+    probe_thread t(probe_thread::body::cooperative);
+    ASSERT_TRUE(t.start());
+    t.wait_started();
+    t.stop(0);
+    EXPECT_FALSE(t.running());
+    EXPECT_EQ(t.exit_code(), 0xFFFFFFFFu);
+}
+
+TEST(Thread, ThreadIgnoringTheStopIsTerminatedWhenThePollsRunOut)
+{
+    probe_thread t(probe_thread::body::ignores_stop);
+    ASSERT_TRUE(t.start());
+    t.wait_started();
+    t.stop(1);
+    EXPECT_FALSE(t.running());
+    EXPECT_EQ(t.exit_code(), 0xFFFFFFFFu);
 }
 
 TEST(Thread, ThreadThatEndedByItselfIsNotTerminated)
@@ -113,6 +118,18 @@ TEST(Thread, StopFromItsOwnBodyOnlyAsksForTheStop)
     EXPECT_EQ(t.exit_code(), 9u);  // neither terminated nor stuck
     t.stop(0);
     EXPECT_FALSE(t.running());
+}
+
+TEST(Thread, OwnStopDuringAStopFromOutsideDoesNotWaitForIt)
+{
+    // The outside stop holds the state lock for its whole wait; the body's own stop must not queue behind it,
+    // or the body is terminated instead of ending by itself.
+    probe_thread t(probe_thread::body::stops_itself_when_asked);
+    ASSERT_TRUE(t.start());
+    t.wait_started();
+    t.stop(1);
+    EXPECT_FALSE(t.running());
+    EXPECT_EQ(t.exit_code(), 9u);
 }
 
 TEST(Thread, StartingTwiceMakesOneThreadAndStopAllowsARestart)

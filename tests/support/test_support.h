@@ -28,6 +28,19 @@ private:
     std::wstring path_;
 };
 
+// Polls `condition` every 10 ms for up to timeout_ms.
+template <typename Condition>
+bool eventually(Condition condition, DWORD timeout_ms = 5000)
+{
+    for (DWORD waited = 0;; waited += 10) {
+        if (condition())
+            return true;
+        if (waited >= timeout_ms)
+            return false;
+        ::Sleep(10);
+    }
+}
+
 // Deletes a file tree, clearing read-only attributes on the way. Missing is fine.
 void remove_tree(const std::wstring& path);
 
