@@ -107,13 +107,16 @@ std::string without_carriage_returns(const std::string& text)
 
 process_output run_process(const std::wstring& command_line, const std::wstring& working_dir, DWORD timeout_ms)
 {
+    // Output goes to a file, not a pipe: a process the child starts in turn (Wine's desktop process, for one)
+    // may inherit the handle and keep a pipe open long after the child ended.
     process_output result;
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE read_end = nullptr;
-    HANDLE write_end = nullptr;
-    if (!::CreatePipe(&read_end, &write_end, &inherit, 0))
+    // Beside the test programs, so that tests may change the child's temp folder.
+    wchar_t output_path[MAX_PATH] = {};
+    if (!::GetTempFileNameW(bin_dir().c_str(), L"out", 0, output_path))
         return result;
-    ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE output = ::CreateFileW(output_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
     HANDLE null_input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                       OPEN_EXISTING, 0, nullptr);
 
@@ -121,32 +124,27 @@ process_output run_process(const std::wstring& command_line, const std::wstring&
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = null_input;
-    startup.hStdOutput = write_end;
-    startup.hStdError = write_end;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
     PROCESS_INFORMATION info = {};
     std::vector<wchar_t> line(command_line.begin(), command_line.end());
     line.push_back(L'\0');
-    const BOOL started = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    const BOOL started = output != INVALID_HANDLE_VALUE &&
+                         ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                           working_dir.empty() ? nullptr : working_dir.c_str(), &startup, &info);
-    ::CloseHandle(write_end);
+    if (output != INVALID_HANDLE_VALUE)
+        ::CloseHandle(output);
     if (null_input != INVALID_HANDLE_VALUE)
         ::CloseHandle(null_input);
-    if (!started) {
-        ::CloseHandle(read_end);
-        return result;
+    if (started) {
+        if (::WaitForSingleObject(info.hProcess, timeout_ms) != WAIT_OBJECT_0)
+            ::TerminateProcess(info.hProcess, 0xFFFFFFFF);
+        ::GetExitCodeProcess(info.hProcess, &result.exit_code);
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+        result.console = without_carriage_returns(read_text(output_path));
     }
-    std::string output;
-    char chunk[4096];
-    DWORD got = 0;
-    while (::ReadFile(read_end, chunk, sizeof(chunk), &got, nullptr) && got > 0)
-        output.append(chunk, got);
-    ::CloseHandle(read_end);
-    if (::WaitForSingleObject(info.hProcess, timeout_ms) != WAIT_OBJECT_0)
-        ::TerminateProcess(info.hProcess, 0xFFFFFFFF);
-    ::GetExitCodeProcess(info.hProcess, &result.exit_code);
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
-    result.console = without_carriage_returns(output);
+    ::DeleteFileW(output_path);
     return result;
 }
 
