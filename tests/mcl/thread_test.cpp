@@ -79,25 +79,18 @@ TEST(Thread, CooperativeStopLetsRunReturn)
     EXPECT_EQ(t.exit_code(), 5u);
 }
 
-TEST(Thread, ZeroSecondsTerminatesARunningThreadAtOnce)
+TEST(Thread, ThreadIgnoringTheStopIsTerminatedAtOnceOrWhenThePollsRunOut)
 {
     // A body that honoured the stop request could end by itself between the request and the termination.
-    probe_thread t(probe_thread::body::ignores_stop);
-    ASSERT_TRUE(t.start());
-    t.wait_started();
-    t.stop(0);
-    EXPECT_FALSE(t.running());
-    EXPECT_EQ(t.exit_code(), 0xFFFFFFFFu);
-}
-
-TEST(Thread, ThreadIgnoringTheStopIsTerminatedWhenThePollsRunOut)
-{
-    probe_thread t(probe_thread::body::ignores_stop);
-    ASSERT_TRUE(t.start());
-    t.wait_started();
-    t.stop(1);
-    EXPECT_FALSE(t.running());
-    EXPECT_EQ(t.exit_code(), 0xFFFFFFFFu);
+    for (const unsigned seconds : {0u, 1u}) {
+        SCOPED_TRACE(seconds);
+        probe_thread t(probe_thread::body::ignores_stop);
+        ASSERT_TRUE(t.start());
+        t.wait_started();
+        t.stop(seconds);
+        EXPECT_FALSE(t.running());
+        EXPECT_EQ(t.exit_code(), 0xFFFFFFFFu);
+    }
 }
 
 TEST(Thread, ThreadThatEndedByItselfIsNotTerminated)
