@@ -42,7 +42,8 @@ TEST_F(process_stop, ends_only_the_first_of_two_with_one_name)
     child_process second(image);
     ASSERT_TRUE(first.started() && second.started());
     EXPECT_EQ(0, cleaner::stop_process(name.c_str()));
-    ::Sleep(500);
+    // Termination is asynchronous: wait for one to go, then the other must still be there.
+    EXPECT_TRUE(eventually([&] { return !first.running() || !second.running(); }));
     EXPECT_NE(first.running(), second.running());
     EXPECT_EQ(0, cleaner::stop_process(name.c_str()));
     EXPECT_TRUE(first.wait(10000) && second.wait(10000));

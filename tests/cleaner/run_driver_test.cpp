@@ -123,7 +123,7 @@ TEST_F(cleaner_run, step_one_stops_one_process_of_each_client_name_whatever_its_
     EXPECT_TRUE(starts_with(out.console, kHeader + kStep1Console)) << out.console;
     EXPECT_TRUE(main_exe.wait(10000));
     EXPECT_TRUE(idle.wait(10000));
-    ::Sleep(300);
+    EXPECT_TRUE(eventually([&] { return !gui.running() || !second_gui.running(); }));
     EXPECT_NE(gui.running(), second_gui.running()) << "exactly one of the two FLGui.exe is stopped";
     EXPECT_TRUE(lookalike.running()) << "a name that only begins with FLGui.exe is not the client's";
 }
