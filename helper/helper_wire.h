@@ -15,6 +15,9 @@ namespace helper_wire {
 // Narrow UTF-8 to UTF-16; false (and `units` empty) when the text is not well-formed UTF-8. Null is empty.
 bool utf8_to_utf16(const char* text, std::u16string& units);
 
+// The folder of a file path: everything up to and including its last backslash; empty when there is none.
+std::string folder_of(const char* path);
+
 // Request fields and records, appended to `payload` in wire order.
 bool encode_name(mcl::binary_t& payload, const char* name);  // narrow string; null counts as empty
 bool encode_flag(mcl::binary_t& payload, std::uint8_t value);
