@@ -305,7 +305,8 @@ std::int32_t list_option(iovchelper* helper, const word_list& words)
     if (container == nullptr)
         return usage();
     return list_request<std::vector<quarantined_file>>(
-        helper, [&](iovchelper& h, std::vector<quarantined_file>& files) { return h.list_quarantined_files(container, files); },
+        helper,
+        [&](iovchelper& h, std::vector<quarantined_file>& files) { return h.list_quarantined_files(container, files); },
         [&](const std::vector<quarantined_file>& files) { helper_cli::print_quarantined_files(files, container); });
 }
 

@@ -192,8 +192,8 @@ public:
     bool entry_request_own(const char* second_text, const char* third_text, std::uint8_t flag_a, std::uint8_t flag_b,
                            std::uint32_t number, request_result* result) override
     {
-        return with_result("entry_request_own", entry_arguments(nullptr, second_text, third_text, flag_a, flag_b, number),
-                           result);
+        return with_result("entry_request_own",
+                           entry_arguments(nullptr, second_text, third_text, flag_a, flag_b, number), result);
     }
     bool entry_request(const char* name, const char* second_text, const char* third_text, std::uint8_t flag_a,
                        std::uint8_t flag_b, std::uint32_t number, request_result* result) override
@@ -213,7 +213,10 @@ public:
         return with_result("entry_request_alt", entry_arguments(name, second_text, third_text, flag_a, flag_b, number),
                            result);
     }
-    bool entry_list_own(std::vector<entry_record>& list) override { return listing("entry_list_own", {}, entries, list); }
+    bool entry_list_own(std::vector<entry_record>& list) override
+    {
+        return listing("entry_list_own", {}, entries, list);
+    }
     bool entry_list(const char* name, std::vector<entry_record>& list) override
     {
         return listing("entry_list", {text(name)}, entries, list);
