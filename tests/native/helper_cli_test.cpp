@@ -226,6 +226,15 @@ TEST_F(HelperCommand, NullHelperStillChecksTheLineAndReportsFailure)
     }
 }
 
+TEST_F(HelperCommand, NullWordVectorGivesTheUsage)
+{
+    recording_helper helper;
+    captured_stdout out;
+    EXPECT_EQ(run_helper_command(&helper, 3, nullptr), -2);
+    EXPECT_EQ(out.text(), usage_text);
+    EXPECT_TRUE(helper.calls.empty());
+}
+
 TEST_F(HelperCommand, RootTablesHoldTheFiveRootsOnceAndEmptyTablesKnowNoRoot)
 {
     init_registry_root_tables();
