@@ -47,6 +47,8 @@ void write(std::string_view text, bool end_line)
     }
     if (end_line)
         shown += '\n';
+    // A write that failed before, ours or anyone's, must not silence the lines that follow.
+    std::cout.clear();
     std::cout << shown << std::flush;
 }
 

@@ -235,6 +235,14 @@ TEST_F(HelperCommand, NullWordVectorGivesTheUsage)
     EXPECT_TRUE(helper.calls.empty());
 }
 
+TEST_F(HelperCommand, AnEarlierFailedWriteDoesNotSilenceTheOutput)
+{
+    captured_stdout out;
+    std::cout.setstate(std::ios::failbit);
+    print_usage();
+    EXPECT_EQ(out.text(), usage_text);
+}
+
 TEST_F(HelperCommand, RootTablesHoldTheFiveRootsOnceAndEmptyTablesKnowNoRoot)
 {
     init_registry_root_tables();
