@@ -52,7 +52,11 @@ void put_record(binary_t& out, const protected_registry_key& r)
                r.full_access_services);
 }
 
-void put_record(binary_t& out, const protected_folder& r) { put_fields(out, r.folder_level, r.folder_dacl, r.folder_path); }
+void put_record(binary_t& out, const protected_folder& r)
+{
+    put_fields(out, r.folder_level, r.folder_dacl, r.folder_path);
+}
+
 void put_record(binary_t& out, const quarantined_file& r) { put_fields(out, r.quarantine_name, r.original_path); }
 
 void put_record(binary_t& out, const entry_record& r)

@@ -69,9 +69,11 @@ const std::vector<encoder_case>& encoder_cases()
 {
     using namespace helper_wire;
     static const std::vector<encoder_case> cases = {
-        {"protect_service abc", [](mcl::binary_t& p) { return encode(p, std::vector<service_protection>{{1, 1, "abc"}}); },
+        {"protect_service abc",
+         [](mcl::binary_t& p) { return encode(p, std::vector<service_protection>{{1, 1, "abc"}}); },
          {0x01, 0, 0, 0, 0x01, 0x01, 0x61, 0x62, 0x63, 0x00}},
-        {"unprotect_service abc", [](mcl::binary_t& p) { return encode(p, std::vector<service_protection>{{0, 0, "abc"}}); },
+        {"unprotect_service abc",
+         [](mcl::binary_t& p) { return encode(p, std::vector<service_protection>{{0, 0, "abc"}}); },
          {0x01, 0, 0, 0, 0x00, 0x00, 0x61, 0x62, 0x63, 0x00}},
         {"empty batch", [](mcl::binary_t& p) { return encode(p, std::vector<process_protection>{}); }, {0, 0, 0, 0}},
         {"query log flag off", [](mcl::binary_t& p) { return encode_flag(p, 0); }, {0x00}},
@@ -99,7 +101,8 @@ const std::vector<encoder_case>& encoder_cases()
          {0x53, 0x00, 0x02, 0x00, 0x00, 0x00, 0x61, 0x00, 0x62, 0x00}},
         {"start_service S", [](mcl::binary_t& p) { return encode(p, service_start_params{"S", {}}); },
          {0x53, 0x00, 0x00, 0x00, 0x00, 0x00}},
-        {"remove_quarantined_file C:\\q\\a.txt", [](mcl::binary_t& p) { return encode(p, remove_operation("C:\\q\\a.txt")); },
+        {"remove_quarantined_file C:\\q\\a.txt",
+         [](mcl::binary_t& p) { return encode(p, remove_operation("C:\\q\\a.txt")); },
          concat({u32_bytes(1), text("C:\\q\\"), u32_bytes(1), text("C:\\q\\a.txt")})},
         {"remove_quarantined_file a.txt", [](mcl::binary_t& p) { return encode(p, remove_operation("a.txt")); },
          concat({u32_bytes(1), {0x00}, u32_bytes(1), text("a.txt")})},
