@@ -1,0 +1,119 @@
+// What the Ferrolink client leaves on a machine: the names, ids, keys and paths that the removal steps delete
+// and that the audit looks for. Both read them from here, so they cannot drift apart.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstring>
+
+namespace cleaner::footprint {
+
+// Step 1: the client's executable images, in the order they are stopped.
+inline const wchar_t* const process_images[] = {L"FLGui.exe", L"Ferrolink.exe", L"FLIdle.exe"};
+
+// Step 2: the maker's protection service, under the two names it has had. Not the client's own: the
+// cleaner only asks it to let go, and never removes it.
+inline const wchar_t* const protection_service_names[] = {L"OrvaneClientProtectionService",
+                                                            L"orvane_client_protection_svc"};
+
+// Step 3: the client's own services, in the order they are removed.
+inline const wchar_t* const service_names[] = {L"ORVANE_Ferrolink", L"Orvane_Ferrolink_Service"};
+
+// Step 4: the first hardware id of the client's virtual adapter (compared ignoring case), and the markers in
+// the source INF name of its driver packages.
+inline const char* const adapter_ids[] = {"orvanefldrv", "sslvpnferrolinkssldrv", "QuellmarkSSLDrv"};
+inline const char* const driver_markers[] = {"fldrv", "FlDrv"};
+
+// Whether a package's source INF name marks it as the client's driver (both markers case-sensitive).
+inline bool has_driver_marker(const char* source_inf_name)
+{
+    return (std::strlen(source_inf_name) >= 5 && std::strstr(source_inf_name, driver_markers[0]) != nullptr) ||
+           std::strstr(source_inf_name, driver_markers[1]) != nullptr;
+}
+
+// Step 5: where the install folder is registered (64-bit view), and where it is when nothing is.
+inline const wchar_t install_key[] = L"Software\\Orvane\\SSL-VPN Ferrolink\\Standalone";
+inline const wchar_t install_dir_value[] = L"InstallDir";
+inline const int default_install_csidl = CSIDL_PROGRAM_FILESX86;
+inline const wchar_t default_install_suffix[] = L"\\Orvane\\SSL-VPN\\Ferrolink";
+
+// Step 6, rows 1 to 12: the client's own keys, in the order of deletion; the first is the product key with
+// the saved profiles.
+struct client_key {
+    HKEY root;
+    const wchar_t* path;
+};
+
+inline const client_key client_keys[] = {
+    {HKEY_LOCAL_MACHINE, L"Software\\Orvane\\SSL-VPN Ferrolink"},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFerrolink"},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFLIdle"},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Orvane Ferrolink"},
+    {HKEY_CURRENT_USER, L"Software\\Orvane\\SSL-VPN Ferrolink"},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane Ferrolink"},
+    {HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane Ferrolink"},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFerrolink"},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFLIdle"},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Orvane Ferrolink"},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\Credential Providers\\"
+                         L"{6A2D8E51-C0B7-4F39-8E24-91D7B3F0C6AE}"},
+    {HKEY_CLASSES_ROOT, L"CLSID\\{6A2D8E51-C0B7-4F39-8E24-91D7B3F0C6AE}"},
+};
+
+// Step 6, rows 13 to 22: the Windows Installer registration of the client's upgrade family.
+inline const wchar_t upgrade_code[] = L"{B3A91C47-2E65-4D8F-9C1A-7F04D2E6A853}";
+inline const wchar_t packed_upgrade_code[] = L"74C19A3B56E2F8D4C9A1F7402D6E8A35";
+
+// Which code completes an installer key, and so what its failure line shows after the prefix.
+enum class key_code {
+    product,         // key: braced product code; logged: the bare code
+    packed_product,  // key and log: the packed product code
+    packed_upgrade,  // key: the packed upgrade code; logged: the prefix alone
+};
+
+struct installer_key {
+    HKEY root;
+    const wchar_t* prefix;
+    key_code code;
+};
+
+inline const installer_key installer_keys[] = {
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\", key_code::product},
+    {HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
+     key_code::product},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Features\\", key_code::packed_product},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Products\\", key_code::packed_product},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\", key_code::packed_upgrade},
+    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\UpgradeCodes\\",
+     key_code::packed_upgrade},
+    {HKEY_CLASSES_ROOT, L"Installer\\Products\\", key_code::packed_product},
+    {HKEY_CLASSES_ROOT, L"Installer\\Features\\", key_code::packed_product},
+    {HKEY_CLASSES_ROOT, L"Installer\\UpgradeCodes\\", key_code::packed_upgrade},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\",
+     key_code::packed_product},
+};
+
+// Step 6, row 23: the per-machine component keys, each holding one value per product that uses it.
+inline const wchar_t components_key[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";
+
+// Step 8: product registrations carrying the client's name, whatever their product code.
+inline const wchar_t installer_products_key[] = L"Installer\\Products";
+inline const wchar_t product_name_value[] = L"ProductName";
+inline const wchar_t product_name[] = L"Orvane Ferrolink";
+
+// Step 7: the program group and the shortcut files, in the order they are deleted.
+struct shell_item {
+    int csidl;
+    const wchar_t* suffix;
+};
+
+inline const shell_item program_group = {CSIDL_COMMON_PROGRAMS, L"\\Orvane Ferrolink"};
+inline const shell_item shortcut_files[] = {
+    {CSIDL_COMMON_STARTMENU, L"\\Orvane Ferrolink.lnk"},
+    {CSIDL_APPDATA, L"\\Microsoft\\Internet Explorer\\Quick Launch\\Orvane Ferrolink.lnk"},
+    {CSIDL_COMMON_DESKTOPDIRECTORY, L"\\Orvane Ferrolink.lnk"},
+};
+
+} // namespace cleaner::footprint
