@@ -7,6 +7,7 @@
 #include "helper_cli/self_tests.h"
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace {

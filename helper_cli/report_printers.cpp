@@ -3,6 +3,8 @@
 #include "helper_cli/console_output.h"
 #include "helper_cli/registry_roots.h"
 
+#include <cstddef>
+
 namespace helper_cli {
 
 namespace {
