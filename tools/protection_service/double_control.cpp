@@ -19,8 +19,12 @@ constexpr DWORD poll_ms = 50;
 
 void explain(std::string* why, const std::string& what, DWORD error)
 {
-    if (why != nullptr)
-        *why = what + " (error " + std::to_string(error) + ": " + mcl::mswin::error_text(error) + ")";
+    if (why == nullptr)
+        return;
+    std::string text = mcl::mswin::error_text(error);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    *why = what + " (error " + std::to_string(error) + ": " + text + ")";
 }
 
 // Service names end up inside a quoted command line and a pipe name.
