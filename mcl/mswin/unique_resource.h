@@ -2,6 +2,8 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
 #include <setupapi.h>
 
 #include <cstdio>
@@ -122,6 +124,38 @@ using unique_hlocal = unique_any<hlocal_traits>;
 using unique_file = unique_any<file_traits>;
 template <typename Interface>
 using unique_com = unique_any<com_traits<Interface>>;
+
+// A VARIANT that starts empty and is cleared (its BSTR or interface released) on destruction.
+class unique_variant {
+public:
+    unique_variant() { ::VariantInit(&value_); }
+    ~unique_variant() { ::VariantClear(&value_); }
+    unique_variant(const unique_variant&) = delete;
+    unique_variant& operator=(const unique_variant&) = delete;
+    VARIANT* get() { return &value_; }
+    const VARIANT& value() const { return value_; }
+
+private:
+    VARIANT value_;
+};
+
+// COM on the calling thread for the guard's lifetime. Uninitialises only when its own initialisation counted
+// (S_OK or S_FALSE): after RPC_E_CHANGED_MODE an uninitialise would undo the apartment of whoever set it up.
+class com_apartment {
+public:
+    explicit com_apartment(DWORD model) : result_(::CoInitializeEx(nullptr, model)) {}
+    ~com_apartment()
+    {
+        if (SUCCEEDED(result_))
+            ::CoUninitialize();
+    }
+    com_apartment(const com_apartment&) = delete;
+    com_apartment& operator=(const com_apartment&) = delete;
+    HRESULT result() const { return result_; }
+
+private:
+    HRESULT result_;
+};
 
 // Zero-filled LocalAlloc block (LPTR), viewed as T.
 template <typename T = unsigned char>
