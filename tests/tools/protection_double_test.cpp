@@ -127,6 +127,11 @@ TEST(ProtectionDouble, DropAndExitEndTheConnectionAndTheProcess)
     EXPECT_LT(::GetTickCount() - started, 5000u);
     EXPECT_TRUE(service.logged("frame 2 kind=0 id=0x01000008 seq=2 payload=01"));
     EXPECT_TRUE(fltest::eventually([&] { return !pd::is_running(service.name); }));
+
+    // Started again, a new process listens.
+    ASSERT_TRUE(pd::start(service.name, &service.why)) << service.why;
+    mcl::ipc_peer third;
+    EXPECT_TRUE(third.connect(service.name.c_str(), 2000));
 }
 
 } // namespace

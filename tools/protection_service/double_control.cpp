@@ -112,6 +112,20 @@ bool stop_service(SC_HANDLE service, const std::string& name, std::string* why)
     return false;
 }
 
+// A pipe pair of the double waits for a client. After a crash Wine reports the restarted service as running
+// at once, before its new process listens; this tells when it does.
+bool wait_for_listener(const std::string& name)
+{
+    const std::wstring pipe = L"\\\\.\\pipe\\" + mcl::mswin::utf8_to_wide(name) + L"_INBOND";
+    for (DWORD waited = 0;; waited += poll_ms) {
+        if (::WaitNamedPipeW(pipe.c_str(), poll_ms))
+            return true;
+        if (waited >= state_wait_ms)
+            return false;
+        ::Sleep(poll_ms);
+    }
+}
+
 std::wstring quoted(const std::wstring& text)
 {
     return L"\"" + text + L"\"";
@@ -203,9 +217,9 @@ bool start(const std::string& name, std::string* why)
         explain(why, "cannot start the service " + name, ::GetLastError());
         return false;
     }
-    if (wait_for_state(service.get(), SERVICE_RUNNING))
+    if (wait_for_state(service.get(), SERVICE_RUNNING) && wait_for_listener(name))
         return true;
-    explain(why, "the service " + name + " did not reach the running state", ERROR_TIMEOUT);
+    explain(why, "the service " + name + " did not reach the running state and listen", ERROR_TIMEOUT);
     return false;
 }
 
