@@ -3,7 +3,8 @@
 set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-for p in wine wine64 g++-mingw-w64-x86-64 cmake ninja-build googletest wixl msitools clang libclang-rt-14-dev; do
+for p in wine wine64 g++-mingw-w64-x86-64 cmake ninja-build googletest wixl msitools clang libclang-rt-14-dev \
+    nlohmann-json3-dev; do
   have "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
