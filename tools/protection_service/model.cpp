@@ -116,41 +116,7 @@ bool read_records(const bytes& request, std::vector<Record>& records, Reader rea
     return mcl::get_list(payload, cursor, records, read);
 }
 
-void append_code_point(std::u16string& out, std::uint32_t code_point)
-{
-    if (code_point < 0x10000) {
-        out.push_back(static_cast<char16_t>(code_point));
-        return;
-    }
-    code_point -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (code_point >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (code_point & 0x3FF)));
-}
-
 } // namespace
-
-std::u16string utf8_to_utf16(const std::string& text)
-{
-    std::u16string out;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(text[at]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
-        std::uint32_t code_point = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-        bool valid = length != 0 && at + length <= text.size();
-        for (std::size_t i = 1; valid && i < length; ++i) {
-            const unsigned char next = static_cast<unsigned char>(text[at + i]);
-            valid = (next & 0xC0) == 0x80;
-            code_point = (code_point << 6) | (next & 0x3F);
-        }
-        const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        valid = valid && code_point >= smallest[length] && code_point <= 0x10FFFF &&
-                !(code_point >= 0xD800 && code_point <= 0xDFFF);
-        append_code_point(out, valid ? code_point : 0xFFFD);
-        at += valid ? length : 1;
-    }
-    return out;
-}
 
 model::model(binary_path_lookup binary_path_of) : binary_path_of_(std::move(binary_path_of)) {}
 
@@ -162,7 +128,7 @@ void model::load(const script& initial)
         registry_protection record;
         record.protect = 1;
         record.root = key.root;
-        record.subkey = utf8_to_utf16(key.subkey);
+        record.subkey = key.subkey;
         mcl::binary_t request;
         mcl::put_u32(request, 1);
         mcl::put_u8(request, record.protect);

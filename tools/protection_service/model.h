@@ -70,7 +70,4 @@ private:
     std::vector<protected_registry_key> keys_;
 };
 
-// UTF-8 to UTF-16; invalid sequences become U+FFFD.
-std::u16string utf8_to_utf16(const std::string& text);
-
 } // namespace protection_double

@@ -1,5 +1,6 @@
 #include "script.h"
 
+#include "helper/helper_wire.h"
 #include "helper/iovchelper.h"
 
 #include <cctype>
@@ -194,9 +195,11 @@ std::string parse_protect(line_reader& reader, script& into)
         initial_key key;
         if (!root_from_name(reader.word(), key.root))
             return "protect reg needs a root: HKCR, HKCC, HKCU, HKLM or HKU";
-        key.subkey = std::string(reader.rest());
-        if (key.subkey.empty())
+        const std::string subkey(reader.rest());
+        if (subkey.empty())
             return "protect reg needs a subkey";
+        if (!helper_wire::utf8_to_utf16(subkey.c_str(), key.subkey))
+            return "the subkey is not UTF-8";
         into.keys.push_back(key);
         return std::string();
     }

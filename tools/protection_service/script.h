@@ -50,7 +50,7 @@ struct initial_service {
 
 struct initial_key {
     std::uint64_t root = 0;
-    std::string subkey;  // UTF-8
+    std::u16string subkey;
 };
 
 struct script_error {
