@@ -5,6 +5,7 @@
 #include "helper/iovchelper.h"
 #include "mcl/buffer.h"
 #include "mcl/ipc_peer.h"
+#include "mcl/mswin/unique_resource.h"
 
 #include <cstdint>
 #include <string>
@@ -121,7 +122,11 @@ private:
 
     // Hands the queued leaving message to the pipe before the threads stop.
     void flush_posts();
+    // The service control manager, opened for reading on first use and kept while the helper lives.
+    SC_HANDLE service_manager();
+    mcl::mswin::unique_schandle open_service(const std::string& name);
 
+    mcl::mswin::unique_schandle manager_;
     agent_msg_handler handler_;
     mcl::ipc_msg_handler* event_delegate_ = nullptr;
     std::uint32_t protocol_version_ = 0;
