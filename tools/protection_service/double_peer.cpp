@@ -59,6 +59,13 @@ double_peer::double_peer(const std::string& name, std::wstring script_path, fram
       on_listening_(std::move(on_listening)), model_(installed_binary_path)
 {
     set_name(name);
+    stopping_.create();
+}
+
+void double_peer::disconnect()
+{
+    stopping_.set();
+    mcl::ipc_peer::disconnect();
 }
 
 double_peer::~double_peer()
@@ -189,8 +196,8 @@ void double_peer::send_before(const outgoing& frame, unsigned number, const mcl:
 std::int32_t double_peer::act(const protection_double::answer& what, const mcl::ipc_connection_ptr& connection,
                               mcl::binary_t& payload)
 {
-    if (what.delay_ms != 0)
-        ::Sleep(what.delay_ms);
+    if (what.delay_ms != 0 && ::WaitForSingleObject(stopping_.handle(), what.delay_ms) == WAIT_OBJECT_0)
+        return -1;
     switch (what.kind) {
     case answer_kind::payload:
         payload = to_binary(what.reply);

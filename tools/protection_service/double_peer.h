@@ -6,6 +6,7 @@
 #include "model.h"
 #include "script.h"
 
+#include "mcl/event.h"
 #include "mcl/ipc_peer.h"
 #include "mcl/lock.h"
 
@@ -27,6 +28,8 @@ public:
 
     std::int32_t handle_event(const mcl::ipc_event& record) override;
     void connections_changed() override;
+    // Also cuts short a scripted delay, so a stop does not wait for it.
+    void disconnect() override;
 
 private:
     class answering_handler : public mcl::ipc_msg_handler {
@@ -59,6 +62,7 @@ private:
     frame_log& log_;
     std::function<void()> on_listening_;
     bool listening_reported_ = false;
+    mcl::event stopping_;
     model model_;
 
     mcl::lock state_lock_;
