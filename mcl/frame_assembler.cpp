@@ -13,7 +13,7 @@ std::size_t assembler::missing() const
 
 bool assembler::front_header(header& out) const
 {
-    return expected_ != 0 && read_header(current_.data(), current_.size(), out);
+    return read_header(current_.data(), current_.size(), out);
 }
 
 void assembler::reset_front()

@@ -47,7 +47,7 @@ public:
     // Bytes still missing from the front frame (its header first): a reader need not ask for more than this
     // to finish it.
     std::size_t missing() const;
-    // The header of the front frame; false while it is not complete.
+    // The header of the front frame (also of one refused); false while it is not complete.
     bool front_header(header& out) const;
     // Storage held for the front frame.
     std::size_t reserved() const { return current_.capacity(); }

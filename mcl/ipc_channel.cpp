@@ -64,6 +64,12 @@ bool ipc_channel::create(const char* base_name)
     }
     if (handle_)
         close();
+    if (io_event_.handle() == nullptr) {
+        // Without it nothing would ever wake the pipe threads for this channel, and a null handle in their
+        // wait list makes every wait fail.
+        MCL_LOG("mcl::ipc_channel::create", 64, "Failed to create ipc channel, it has no event");
+        return false;
+    }
     switch (owner_.role()) {
     case ipc_connection::listening_role:
         return create_listening(full_name(base_name));
@@ -163,14 +169,26 @@ void ipc_channel::cancel_outstanding_io()
     ::CancelIoEx(handle_.get(), nullptr);
     if (!io_outstanding_)
         return;
+    wait_for_outstanding(cancel_wait_ms);
+    io_outstanding_ = false;
+}
+
+bool ipc_channel::wait_for_outstanding(DWORD timeout_ms)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
     DWORD transferred = 0;
-    for (DWORD waited = 0; waited < cancel_wait_ms; ++waited) {
+    for (;;) {
+        // Reset before asking: a completion after the question sets the event again, so the wait below
+        // cannot miss it, and a set left over from a sender cannot make it spin.
+        io_event_.reset();
         if (::GetOverlappedResult(handle_.get(), &overlapped_, &transferred, FALSE) ||
             ::GetLastError() != ERROR_IO_INCOMPLETE)
-            break;
-        ::SleepEx(1, FALSE);
+            return true;
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline)
+            return false;
+        ::WaitForSingleObject(io_event_.handle(), static_cast<DWORD>(deadline - now));
     }
-    io_outstanding_ = false;
 }
 
 void ipc_channel::prepare_overlapped()
@@ -193,6 +211,22 @@ ipc_connection::~ipc_connection()
 {
     read_channel_.close();
     write_channel_.close();
+}
+
+std::uint64_t ipc_connection::backlog_cost(const binary_t& frame)
+{
+    // A queued record keeps its frame and a buffer object of its own besides: a flood of tiny frames costs
+    // mostly the latter.
+    return std::uint64_t(frame.size()) + sizeof(binary_t) + 64;
+}
+
+void ipc_connection::drop_backlog(std::uint64_t bytes)
+{
+    std::uint64_t held = backlog_.load();
+    while (!backlog_.compare_exchange_weak(held, held > bytes ? held - bytes : 0)) {
+    }
+    if (!backlogged())
+        read_channel_.resume();
 }
 
 } // namespace mcl

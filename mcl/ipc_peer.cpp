@@ -18,6 +18,7 @@ ipc_peer::ipc_peer(ipc_msg_handler* default_handler)
     : default_handler_(default_handler), reader_(*this), writer_(*this)
 {
     listener_stop_.create();
+    listener_done_.create(true);
 }
 
 ipc_peer::~ipc_peer()
@@ -106,10 +107,15 @@ bool ipc_peer::connect(const char* name, std::uint32_t timeout_ms)
 
 void ipc_peer::run_listener()
 {
+    // Whoever disconnects waits for this function to return, so that no pipe pair is made, and no member
+    // touched, behind its back.
+    struct done_on_return {
+        event& done;
+        ~done_on_return() { done.set(); }
+    } done{listener_done_};
+    listener_done_.reset();
+    listener_stop_.reset();
     const std::string object_base = std::string(object_prefix) + name_;
-    const unsigned char not_inherited = 0;
-    connecting_mutex_.reset(new mutex());
-    connecting_mutex_->create((object_base + "_MTX_CONNECTING").c_str(), &not_inherited);
     connected_event_.close();
     if (connected_event_.create_named((object_base + "_EV_CONNECTED").c_str()) == -1) {
         // Nothing would ever wake us: no client could be accepted under this name.
@@ -119,7 +125,6 @@ void ipc_peer::run_listener()
         connecting_mutex_.reset();
         return;
     }
-    listener_stop_.reset();
     start();
     reader_.start();
     writer_.start();
@@ -127,6 +132,13 @@ void ipc_peer::run_listener()
     const std::string pipe_base = std::string(pipe_prefix) + name_;
     for (;;) {
         new_listen_connection(pipe_base.c_str());
+        if (!connecting_mutex_) {
+            // Clients look for the mutex first: made only once the first pair waits, it cannot send one to
+            // pipes that do not exist yet.
+            const unsigned char not_inherited = 0;
+            connecting_mutex_.reset(new mutex());
+            connecting_mutex_->create((object_base + "_MTX_CONNECTING").c_str(), &not_inherited);
+        }
         if (!wait_for_client())
             break;
         connected_event_.reset();
@@ -167,6 +179,11 @@ void ipc_peer::queue_frame(const ipc_connection_ptr& connection, const binary_t&
     connection->write_channel().queue(frame);
 }
 
+void ipc_peer::queue_frame(const ipc_connection_ptr& connection, binary_t&& frame)
+{
+    connection->write_channel().queue(std::move(frame));
+}
+
 bool ipc_peer::send(std::uint32_t id, binary_t& payload, const ipc_connection_ptr& connection)
 {
     if (!connection)
@@ -187,7 +204,7 @@ bool ipc_peer::send(std::uint32_t id, binary_t& payload, const ipc_connection_pt
             sync_replies_[key] = binary_t();
         }
     }
-    queue_frame(connection, frame);
+    queue_frame(connection, std::move(frame));
     const bool replied = wait_for_reply(id, key, payload);
     scoped_lock guard(sync_replies_lock_);
     sync_replies_.erase(key);
@@ -210,7 +227,7 @@ bool ipc_peer::wait_for_reply(std::uint32_t id, const request_key& key, binary_t
                 return false;
             }
             if (!entry->second.empty()) {
-                payload = entry->second;
+                payload = std::move(entry->second);
                 return true;
             }
         }
@@ -230,7 +247,7 @@ bool ipc_peer::post(std::uint32_t id, const binary_t& payload, const ipc_connect
         return false;
     }
     if (connection) {
-        queue_frame(connection, frame);
+        queue_frame(connection, std::move(frame));
         return true;
     }
     scoped_lock guard(connections_lock_);
@@ -265,9 +282,15 @@ void ipc_peer::remove_connection(const ipc_connection_ptr& connection)
         erase_connection(async_requests_, connection.get());
     }
     {
-        // A send waiting on this connection now finds its entry gone and reports the connection as ended.
+        // A send waiting on this connection now finds its entry gone and reports the connection as ended. A
+        // reply that came before the end stays for its send, which takes it and removes the entry itself.
         scoped_lock table_guard(sync_replies_lock_);
-        erase_connection(sync_replies_, connection.get());
+        for (auto entry = sync_replies_.begin(); entry != sync_replies_.end();) {
+            if (entry->first.first == connection.get() && entry->second.empty())
+                entry = sync_replies_.erase(entry);
+            else
+                ++entry;
+        }
     }
     connections_.erase(found);
     connections_changed();
@@ -280,7 +303,7 @@ void ipc_peer::disconnect()
 
 void ipc_peer::shut_down()
 {
-    listener_stop_.set();
+    wait_for_listener();
     // The threads are stopped before the connections lock is taken: one that needs the lock for the step
     // it is in can then finish it and end by itself instead of being terminated in the middle.
     stop(thread_stop_seconds);
@@ -305,8 +328,29 @@ void ipc_peer::shut_down()
         }
         connections_changed();
     }
-    // Closing a pipe flushes it first; that waits for the other side and is done outside every lock.
+    // Writing what is queued and closing a pipe both wait for the other side: done outside every lock.
+    flush_queues(dropped);
     dropped.clear();
+}
+
+void ipc_peer::wait_for_listener()
+{
+    listener_stop_.set();
+    if (::WaitForSingleObject(listener_done_.handle(), listener_stop_ms) != WAIT_OBJECT_0)
+        MCL_LOG("mcl::ipc_peer::disconnect", 771, "The listener did not return within %u milli-seconds",
+                static_cast<unsigned>(listener_stop_ms));
+}
+
+void ipc_peer::flush_queues(const std::vector<ipc_connection_ptr>& connections)
+{
+    // A last one-way message (a release notice) must not be lost because the write thread had no turn.
+    const ULONGLONG deadline = ::GetTickCount64() + queue_flush_ms;
+    for (const ipc_connection_ptr& connection : connections) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline)
+            return;
+        connection->write_channel().flush_queue(static_cast<DWORD>(deadline - now));
+    }
 }
 
 } // namespace mcl

@@ -46,11 +46,18 @@ public:
     static constexpr DWORD reply_timeout_ms = 180000;
     static constexpr DWORD connect_retry_ms = 500;
     static constexpr unsigned thread_stop_seconds = 3;
+    // What disconnect gives the queued frames, all connections together, to reach the other side.
+    static constexpr DWORD queue_flush_ms = 1000;
+    // What disconnect gives run_listener, running on another thread, to return.
+    static constexpr DWORD listener_stop_ms = 10000;
 
     explicit ipc_peer(ipc_msg_handler* default_handler = nullptr);
     ~ipc_peer() override;
 
     std::int32_t handle_event(const ipc_event& record) override;
+    // As the event thread's, but it looks at the stop request between records and lets the read thread
+    // know when a connection's frames no longer wait.
+    void process_events() override;
 
     // Listening side, under name(): prepares one pipe pair after another for connecting peers. Returns
     // only when the connected event cannot be made or the peer is disconnected.
@@ -98,6 +105,9 @@ private:
         // The connections are held while their events are waited on, so no handle in the list can close.
         void build_wait_list(pointer_buffer& handles, std::vector<ipc_connection_ptr>& watched);
         void serve_signalled(std::size_t index, HANDLE signalled);
+        // After a failed wait: drops the connections whose event cannot be waited on. False when the fault
+        // lies elsewhere (the thread's own events), so that waiting again would only fail again.
+        bool drop_unwaitable(const pointer_buffer& handles, const std::vector<ipc_connection_ptr>& watched);
     };
 
 public:
@@ -124,7 +134,14 @@ private:
 
     std::uint32_t next_sequence();
     void queue_frame(const ipc_connection_ptr& connection, const binary_t& frame);
-    void dispatch(const ipc_connection_ptr& connection, const binary_t& frame);
+    void queue_frame(const ipc_connection_ptr& connection, binary_t&& frame);
+    void dispatch(const ipc_connection_ptr& connection, binary_t&& frame, std::vector<ipc_event>& events);
+    // Makes the record for the event thread, counting the frame against its connection's backlog.
+    void queue_event(const ipc_connection_ptr& connection, binary_t&& frame, ipc_msg_handler* handler,
+                     std::vector<ipc_event>& events);
+    void post_events(std::vector<ipc_event>& events);
+    void wait_for_listener();
+    void flush_queues(const std::vector<ipc_connection_ptr>& connections);
     bool wait_for_reply(std::uint32_t id, const request_key& key, binary_t& payload);
     bool wait_for_client();
     void shut_down();
@@ -144,6 +161,8 @@ private:
     event connected_event_;
     // Lets a thread blocked in run_listener return when the peer is disconnected.
     event listener_stop_;
+    // Set while no thread is inside run_listener: disconnect and the destructor wait for it.
+    event listener_done_;
     lock connections_lock_;
     lock sequence_lock_;
     std::uint32_t sequence_ = 0;

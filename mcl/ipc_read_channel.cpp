@@ -1,6 +1,5 @@
 #include "mcl/ipc_channel.h"
 
-#include "mcl/frame.h"
 #include "mcl/log.h"
 #include "mcl/mswin/error_text.h"
 
@@ -15,34 +14,58 @@ int code_of(DWORD error) { return static_cast<int>(error); }
 bool ipc_read_channel::read(std::vector<binary_t>& frames)
 {
     frames.clear();
+    if (!collect_outstanding(frames))
+        return false;
+    // Still running: the next completion wakes us again.
+    if (io_outstanding_)
+        return true;
+    if (pause_while_backlogged())
+        return true;
+    return read_on(frames);
+}
+
+bool ipc_read_channel::collect_outstanding(std::vector<binary_t>& frames)
+{
+    if (!io_outstanding_) {
+        // Nothing outstanding: the pipe was connected at once, or we stopped reading on purpose last time.
+        connected_ = 1;
+        return true;
+    }
+    // Reset before asking, as a resume may set the event while a read is still running: a completion after
+    // the question sets it again.
+    io_event_.reset();
     DWORD transferred = 0;
     const BOOL finished = ::GetOverlappedResult(handle_.get(), &overlapped_, &transferred, FALSE);
     const DWORD error = ::GetLastError();
-    if (finished || error != ERROR_IO_INCOMPLETE)
-        io_outstanding_ = false;
-    if (connected_) {
-        if (!finished) {
-            // A broken pipe is the ordinary end of a connection.
-            if (error != ERROR_BROKEN_PIPE)
-                MCL_LOG("mcl::ipc_read_channel::read", 222,
-                        "Failed to read from channel, error in overlap result: [%d:%s]", code_of(error),
-                        mswin::error_text(error));
-            return false;
-        }
-        if (transferred > 0)
-            pending_.append(receive_area_, transferred);
-    } else {
-        // What completed was the wait for a client.
+    if (!finished && error == ERROR_IO_INCOMPLETE)
+        return true;
+    io_outstanding_ = false;
+    if (!connected_) {
+        // What completed was the wait for a client. Wine at times cancels that wait before any client came;
+        // reading then would fail and drop the pair that waits for the next client, so it waits again.
+        if (!finished && error == ERROR_OPERATION_ABORTED)
+            return listen();
         connected_ = 1;
+        return true;
     }
-    if (!issue_reads())
+    if (!finished) {
+        // A broken pipe is the ordinary end of a connection.
+        if (error != ERROR_BROKEN_PIPE)
+            MCL_LOG("mcl::ipc_read_channel::read", 222, "Failed to read from channel, error in overlap result: [%d:%s]",
+                    code_of(error), mswin::error_text(error));
         return false;
-    return cut_frames(frames);
+    }
+    return transferred == 0 || take(transferred, frames);
 }
 
-bool ipc_read_channel::issue_reads()
+bool ipc_read_channel::read_on(std::vector<binary_t>& frames)
 {
+    std::uint32_t budget = read_budget;
     for (;;) {
+        // Within the budget only: then the frames cut so far go to the handlers, and the thread looks at its
+        // stop event and its other connections before it reads on.
+        if (budget == 0)
+            return come_back();
         prepare_overlapped();
         DWORD transferred = 0;
         if (::ReadFile(handle_.get(), receive_area_, transfer_size, &transferred, &overlapped_)) {
@@ -50,7 +73,9 @@ bool ipc_read_channel::issue_reads()
                 MCL_LOG("mcl::ipc_read_channel::read", 245, "Failed to read from channel, return zero data");
                 return false;
             }
-            pending_.append(receive_area_, transferred);
+            if (!take(transferred, frames))
+                return false;
+            budget -= transferred < budget ? transferred : budget;
             continue;
         }
         const DWORD error = ::GetLastError();
@@ -66,49 +91,53 @@ bool ipc_read_channel::issue_reads()
     }
 }
 
-bool ipc_read_channel::cut_frames(std::vector<binary_t>& frames)
+bool ipc_read_channel::take(DWORD count, std::vector<binary_t>& frames)
 {
-    const frame::cut_summary summary =
-        frame::cut_frames(pending_.data(), pending_.size(), [&frames](const unsigned char* start, std::size_t size) {
-            frames.emplace_back(start, static_cast<std::uint32_t>(size));
-        });
-    keep_tail(static_cast<std::uint32_t>(summary.consumed));
-    if (!summary.ok) {
+    assembler_.feed(receive_area_, count, [&frames](binary_t&& whole) { frames.push_back(std::move(whole)); });
+    frame::header head;
+    switch (assembler_.status()) {
+    case frame::assembler::state::collecting:
+        return true;
+    case frame::assembler::state::oversized:
         // The length comes from the other process; past the limit the stream cannot be trusted any more.
-        frame::header head;
-        frame::read_header(pending_.data(), pending_.size(), head);
+        assembler_.front_header(head);
         MCL_LOG("mcl::ipc_read_channel::read", 262,
-                "Failed to read from channel, frame of kind %u declares a payload of %u bytes (limit %u)",
-                head.kind, head.length, frame::max_payload);
-        frames.clear();
+                "Failed to read from channel, frame of kind %u declares a payload of %u bytes (limit %u)", head.kind,
+                head.length, frame::max_payload);
+        return false;
+    case frame::assembler::state::out_of_memory:
+        assembler_.front_header(head);
+        MCL_LOG("mcl::ipc_read_channel::read", 268, "Failed to read from channel, no memory for a frame of %u bytes",
+                head.length);
         return false;
     }
-    make_room_for_front_frame();
-    return true;
+    return false;
 }
 
-void ipc_read_channel::keep_tail(std::uint32_t consumed)
+bool ipc_read_channel::pause_while_backlogged()
 {
-    if (consumed == 0)
-        return;
-    if (consumed >= pending_.size()) {
-        pending_.clear();
-        return;
-    }
-    const binary_t tail(pending_.data() + consumed, pending_.size() - consumed);
-    pending_ = tail;
+    if (!owner_.backlogged())
+        return false;
+    paused_.store(true);
+    io_event_.reset();
+    // The event thread may have caught up between the look and the reset; its resume then found the event
+    // still to be reset, so look again.
+    if (owner_.backlogged())
+        return true;
+    paused_.store(false);
+    return false;
 }
 
-void ipc_read_channel::make_room_for_front_frame()
+void ipc_read_channel::resume()
 {
-    // A large frame arrives 4096 bytes at a time; growing by 256-byte steps would copy it over and over.
-    // Writing nothing behind the contents only moves them to storage of the frame's size.
-    frame::header head;
-    if (!frame::read_header(pending_.data(), pending_.size(), head))
-        return;
-    const std::uint32_t needed = static_cast<std::uint32_t>(frame::wire_size(head.length));
-    if (needed > pending_.capacity())
-        pending_.write(pending_.size(), nullptr, needed - pending_.size());
+    if (paused_.exchange(false))
+        io_event_.set();
+}
+
+bool ipc_read_channel::come_back()
+{
+    // Reads that completed at once leave nothing outstanding to signal the event; set it ourselves.
+    return io_event_.set();
 }
 
 } // namespace mcl

@@ -2,6 +2,8 @@
 
 #include "mcl/frame.h"
 
+#include <psapi.h>
+
 namespace ipctest {
 
 namespace {
@@ -40,6 +42,13 @@ bytes to_bytes(const mcl::binary_t& payload) { return bytes(payload.begin(), pay
 mcl::binary_t to_binary(const bytes& payload)
 {
     return mcl::binary_t(payload.data(), static_cast<std::uint32_t>(payload.size()));
+}
+
+std::size_t peak_memory()
+{
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
 }
 
 listener::listener(const char* prefix) : name_(unique_pipe_name(prefix)), peer_(&handler_)

@@ -26,6 +26,9 @@ bytes make_frame(std::uint32_t kind, std::uint32_t id, std::uint32_t sequence, c
 bytes to_bytes(const mcl::binary_t& payload);
 mcl::binary_t to_binary(const bytes& payload);
 
+// The most memory this process has had in use so far (its peak working set), in bytes.
+std::size_t peak_memory();
+
 // A scripted listener peer running run_listener on its own thread under a name unique to the test.
 class listener {
 public:
