@@ -119,6 +119,7 @@ struct agent_case {
     bool registered;
     const wchar_t* reply;  // SENTINEL_DOUBLE_REPLY, null: unset
     std::string printed;   // between the checking lines and the client services' banner
+    bool server_missing = false;  // the registration names a DLL that is not there
 };
 
 const agent_case kAgentCases[] = {
@@ -130,7 +131,23 @@ const agent_case kAgentCases[] = {
      "Test S1 agent status successfully.\n"},
     {"invoke_fails", true, L"!fail", "Failed to invoke GetAgentStatusJSON, error: 0x80004005\n"},
     {"answer_is_no_text", true, L"!empty", "GetAgentStatusJSON returned no text, error: 0x80020005\n"},
+    {"method_unknown", true, L"!noname", "GetIDsOfNames failed on GetAgentStatusJSON, error: 0x80020006\n"},
+    // No server of the requested contexts could be loaded: Wine reports the class as not registered.
+    {"server_missing", true, nullptr, "CoCreateInstance failed on sentinelHelperCLSID, error: 0x80040154\n", true},
 };
+
+void point_server_at_missing_file()
+{
+    wchar_t class_text[64] = {};
+    DWORD bytes = sizeof(class_text);
+    ASSERT_EQ(ERROR_SUCCESS, ::RegGetValueW(HKEY_CLASSES_ROOT, L"SentinelHelper.1\\CLSID", nullptr, RRF_RT_REG_SZ,
+                                            nullptr, class_text, &bytes));
+    const std::wstring server_key = std::wstring(L"CLSID\\") + class_text + L"\\InprocServer32";
+    const std::wstring missing = bin_path(L"no_such_server.dll");
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CLASSES_ROOT, server_key.c_str(), nullptr, REG_SZ,
+                                               missing.c_str(),
+                                               static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t))));
+}
 
 void PrintTo(const agent_case& c, std::ostream* out)
 {
@@ -148,6 +165,8 @@ TEST_P(agent_status, prints_the_agent_part_between_the_service_parts)
     if (c.registered) {
         sentinel_registration registration;
         ASSERT_TRUE(registration.registered());
+        if (c.server_missing)
+            point_server_at_missing_file();
         printed = run();
     } else {
         printed = run();

@@ -5,6 +5,7 @@
 //   unset      {"agentVersion":"test","infected":false,"networkStatus":"connected"}
 //   "!empty"   an empty VARIANT instead of a text
 //   "!fail"    Invoke fails with E_FAIL
+//   "!noname"  GetIDsOfNames knows no GetAgentStatusJSON
 //   other      that text
 // Registered and unregistered through its DllRegisterServer / DllUnregisterServer exports (regsvr32 or a test).
 #include <windows.h>
@@ -35,11 +36,23 @@ HMODULE g_module = nullptr;
 LONG g_objects = 0;
 LONG g_locks = 0;
 
+// The SENTINEL_DOUBLE_REPLY text; false when it is unset (or too long to be meant).
+bool chosen_reply(wchar_t (&text)[4096])
+{
+    const DWORD length = ::GetEnvironmentVariableW(L"SENTINEL_DOUBLE_REPLY", text, 4096);
+    return length > 0 && length < 4096;
+}
+
+bool reply_is(const wchar_t* mode)
+{
+    wchar_t chosen[4096] = {};
+    return chosen_reply(chosen) && ::lstrcmpW(chosen, mode) == 0;
+}
+
 HRESULT status_reply(VARIANT* result)
 {
     wchar_t chosen[4096] = {};
-    const DWORD length = ::GetEnvironmentVariableW(L"SENTINEL_DOUBLE_REPLY", chosen, 4096);
-    const bool set = length > 0 && length < 4096;
+    const bool set = chosen_reply(chosen);
     if (set && ::lstrcmpW(chosen, L"!fail") == 0)
         return E_FAIL;
     if (result == nullptr)
@@ -94,8 +107,10 @@ public:
         if (names == nullptr || ids == nullptr)
             return E_POINTER;
         HRESULT result = S_OK;
+        const bool nameless = reply_is(L"!noname");
         for (UINT i = 0; i < count; ++i) {
-            const bool known = i == 0 && names[i] != nullptr && ::lstrcmpiW(names[i], L"GetAgentStatusJSON") == 0;
+            const bool known = !nameless && i == 0 && names[i] != nullptr &&
+                               ::lstrcmpiW(names[i], L"GetAgentStatusJSON") == 0;
             ids[i] = known ? status_method : DISPID_UNKNOWN;
             if (!known)
                 result = DISP_E_UNKNOWNNAME;
