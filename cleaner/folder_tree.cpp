@@ -1,16 +1,42 @@
 #include "cleaner/folder_tree.h"
 
+#include "cleaner/code_page.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
 
-#include <cstring>
-#include <string>
+#include <vector>
 
 namespace cleaner {
 
 namespace {
 
-DWORD delete_tree(const std::string& path);
+using mcl::mswin::unique_handle;
+
+// A folder is held without sharing delete: nobody can rename it or swap it for a link while it is walked.
+const DWORD kFolderAccess = DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+const DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const DWORD kEntryAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+const DWORD kAttributeAccess = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const DWORD kNoFollow = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+const DWORD kListingBytes = 64 * 1024;
+// The search pattern the log has always been limited by: "\*.*" behind the folder, within MAX_PATH.
+const size_t kPatternLength = 4;
+
+// One file or folder: its path as the log shows it, and the exact form handed to Windows ("\\?\" before the
+// full path, so that no name is reinterpreted: trailing dots and spaces stay, nothing is resolved twice).
+struct place {
+    std::wstring shown;
+    std::wstring exact;
+
+    place child(const wchar_t* name, size_t length) const
+    {
+        const std::wstring entry(name, length);
+        return {shown + L"\\" + entry, exact + L"\\" + entry};
+    }
+};
+
+DWORD delete_folder(const place& folder, DWORD listed_attributes);
 
 // The search could not start because there is nothing there; any other reason is a real failure
 // (the folder may well exist).
@@ -19,79 +45,229 @@ bool is_missing(DWORD error)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES;
 }
 
-DWORD finish_line(BOOL done)
+std::wstring exact_form(const std::wstring& path)
 {
-    const DWORD error = done ? 0 : ::GetLastError();
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return path;
+    std::wstring full(needed, L'\0');
+    const DWORD written = ::GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
+    if (written == 0 || written >= needed)
+        return path;
+    full.resize(written);
+    while (full.size() > 3 && full.back() == L'\\')
+        full.pop_back();
+    if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0)
+        return full;
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// A drive root keeps its backslash in the exact form; a child must not get a second one.
+place root_place(const std::wstring& path)
+{
+    place root{path, exact_form(path)};
+    if (root.exact.back() == L'\\')
+        root.exact.pop_back();
+    return root;
+}
+
+std::wstring openable(const std::wstring& exact)
+{
+    return exact.back() == L':' ? exact + L"\\" : exact;
+}
+
+unique_handle open(const place& at, DWORD access, DWORD share, DWORD flags)
+{
+    return unique_handle(
+        ::CreateFileW(openable(at.exact).c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
+DWORD attributes_of(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION information = {};
+    return ::GetFileInformationByHandle(handle, &information) ? information.dwFileAttributes
+                                                                : INVALID_FILE_ATTRIBUTES;
+}
+
+bool set_attributes(HANDLE handle, DWORD attributes)
+{
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = attributes;
+    return ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
+}
+
+bool dispose(HANDLE handle)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+// Ends the line opened by a "Try to delete" text; the removal itself happens when the last handle closes.
+DWORD finish_line(bool done, DWORD error)
+{
     log_line(done ? "succeed" : "failed");
-    return error;
+    return done ? 0 : error;
 }
 
-DWORD delete_file(const std::string& path)
+DWORD finish_disposal(HANDLE handle)
 {
-    if (!::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL))
-        return ::GetLastError();
-    log_text("\tTry to delete file [%s]...", path.c_str());
-    return finish_line(::DeleteFileA(path.c_str()));
+    const bool done = dispose(handle);
+    return finish_line(done, done ? 0 : ::GetLastError());
 }
 
-DWORD remove_folder(const std::string& path)
+void announce(const char* kind, const place& at)
 {
-    log_text("\tTry to delete folder [%s]...", path.c_str());
-    return finish_line(::RemoveDirectoryA(path.c_str()));
+    log_text("\tTry to delete %s [%s]...", kind, to_log_text(at.shown).c_str());
 }
 
-// A junction or symbolic link goes as the link itself. Following it would delete whatever it points at,
-// which may lie anywhere on the machine.
-DWORD remove_link(const std::string& path, DWORD attributes)
+// A link goes as the link itself, through a handle on the link: following it would delete whatever it
+// points at, anywhere on the machine. A read-only link loses that attribute first, on the link itself.
+DWORD remove_link(const place& at, HANDLE link, DWORD attributes)
 {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return remove_folder(path);
-    log_text("\tTry to delete file [%s]...", path.c_str());
-    return finish_line(::DeleteFileA(path.c_str()));
-}
-
-DWORD delete_entry(const std::string& folder, const WIN32_FIND_DATAA& entry)
-{
-    const bool is_folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (is_folder && (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0))
-        return 0;
-    const std::string path = folder + "\\" + entry.cFileName;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return remove_link(path, entry.dwFileAttributes);
-    return is_folder ? delete_tree(path) : delete_file(path);
-}
-
-DWORD delete_tree(const std::string& path)
-{
-    WIN32_FIND_DATAA entry;
-    mcl::mswin::unique_hfind search(::FindFirstFileA((path + "\\*.*").c_str(), &entry));
-    if (!search) {
-        const DWORD error = ::GetLastError();
-        log_line("\tCannot find [%s] file or folder", path.c_str());
-        return is_missing(error) ? 0 : error;
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        const DWORD writable = attributes & ~FILE_ATTRIBUTE_READONLY;
+        set_attributes(link, writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL);
     }
-    do {
-        const DWORD result = delete_entry(path, entry);
-        if (result != 0)
-            return result;
-    } while (::FindNextFileA(search.get(), &entry));
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_NO_MORE_FILES)
-        return error;
-    search.reset();
-    if (!::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL))
+    announce((attributes & FILE_ATTRIBUTE_DIRECTORY) ? "folder" : "file", at);
+    return finish_disposal(link);
+}
+
+// The listing called the entry a link, yet it cannot be opened as one: it is neither walked nor touched.
+DWORD refuse_link(const place& at, DWORD listed_attributes, DWORD error)
+{
+    announce((listed_attributes & FILE_ATTRIBUTE_DIRECTORY) ? "folder" : "file", at);
+    return finish_line(false, error);
+}
+
+DWORD open_listed_link(const place& at, DWORD listed_attributes)
+{
+    const unique_handle link = open(at, kEntryAccess, kShareAll, kNoFollow);
+    if (!link)
+        return refuse_link(at, listed_attributes, ::GetLastError());
+    const DWORD attributes = attributes_of(link.get());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return refuse_link(at, listed_attributes, ERROR_REPARSE_ATTRIBUTE_CONFLICT);
+    return remove_link(at, link.get(), attributes);
+}
+
+// A file that cannot be opened for deletion still gets its attributes reset and its line, as a file
+// whose deletion fails always has.
+DWORD report_undeletable_file(const place& at, DWORD error)
+{
+    const unique_handle file = open(at, kAttributeAccess, kShareAll, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!file || !set_attributes(file.get(), FILE_ATTRIBUTE_NORMAL))
         return ::GetLastError();
-    return remove_folder(path);
+    announce("file", at);
+    return finish_line(false, error);
+}
+
+DWORD delete_file(const place& at)
+{
+    if (at.shown.size() >= MAX_PATH)
+        return ERROR_FILENAME_EXCED_RANGE;
+    const unique_handle file = open(at, kEntryAccess, kShareAll, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!file)
+        return report_undeletable_file(at, ::GetLastError());
+    const DWORD attributes = attributes_of(file.get());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return remove_link(at, file.get(), attributes);
+    if (!set_attributes(file.get(), FILE_ATTRIBUTE_NORMAL))
+        return ::GetLastError();
+    announce("file", at);
+    return finish_disposal(file.get());
+}
+
+bool is_dot_entry(const FILE_ID_BOTH_DIR_INFO& entry)
+{
+    const size_t length = entry.FileNameLength / sizeof(wchar_t);
+    return (length == 1 && entry.FileName[0] == L'.') ||
+           (length == 2 && entry.FileName[0] == L'.' && entry.FileName[1] == L'.');
+}
+
+DWORD delete_entry(const place& folder, const FILE_ID_BOTH_DIR_INFO& entry)
+{
+    if ((entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && is_dot_entry(entry))
+        return 0;
+    const place at = folder.child(entry.FileName, entry.FileNameLength / sizeof(wchar_t));
+    if (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return open_listed_link(at, entry.FileAttributes);
+    if (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return delete_folder(at, entry.FileAttributes);
+    return delete_file(at);
+}
+
+// Deletes everything the held folder lists, through the handle itself.
+DWORD delete_contents(const place& folder, HANDLE handle)
+{
+    std::vector<unsigned char> listing(kListingBytes);
+    FILE_INFO_BY_HANDLE_CLASS next = FileIdBothDirectoryRestartInfo;
+    while (::GetFileInformationByHandleEx(handle, next, listing.data(), kListingBytes)) {
+        next = FileIdBothDirectoryInfo;
+        for (size_t at = 0;;) {
+            const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(listing.data() + at);
+            const DWORD result = delete_entry(folder, entry);
+            if (result != 0)
+                return result;
+            if (entry.NextEntryOffset == 0)
+                break;
+            at += entry.NextEntryOffset;
+        }
+    }
+    const DWORD error = ::GetLastError();
+    return error == ERROR_NO_MORE_FILES ? 0 : error;
+}
+
+DWORD cannot_find(const place& folder, DWORD error)
+{
+    log_line("\tCannot find [%s] file or folder", to_log_text(folder.shown).c_str());
+    return is_missing(error) ? 0 : error;
+}
+
+// `listed_attributes`: what the parent's listing (or, for the top folder, its attributes by name) said.
+DWORD delete_folder(const place& folder, DWORD listed_attributes)
+{
+    if (folder.shown.size() + kPatternLength >= MAX_PATH)
+        return cannot_find(folder, ERROR_FILENAME_EXCED_RANGE);
+    DWORD delete_refused = 0;
+    unique_handle handle = open(folder, kFolderAccess, kFolderShare, kNoFollow);
+    if (!handle && ::GetLastError() == ERROR_SHARING_VIOLATION) {
+        // Someone holds the folder without sharing delete: walk it all the same; only its own removal fails.
+        delete_refused = ERROR_SHARING_VIOLATION;
+        handle = open(folder, kFolderAccess & ~DELETE, kFolderShare, kNoFollow);
+    }
+    if (!handle)
+        return cannot_find(folder, ::GetLastError());
+    const DWORD attributes = attributes_of(handle.get());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return cannot_find(folder, ::GetLastError());
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return remove_link(folder, handle.get(), attributes);
+    if (listed_attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return refuse_link(folder, listed_attributes, ERROR_REPARSE_ATTRIBUTE_CONFLICT);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return cannot_find(folder, ERROR_DIRECTORY);
+    const DWORD result = delete_contents(folder, handle.get());
+    if (result != 0)
+        return result;
+    if (!set_attributes(handle.get(), FILE_ATTRIBUTE_NORMAL))
+        return ::GetLastError();
+    announce("folder", folder);
+    if (delete_refused != 0)
+        return finish_line(false, delete_refused);
+    return finish_disposal(handle.get());
 }
 
 } // namespace
 
-DWORD delete_folder_tree(const char* path)
+DWORD delete_folder_tree(const std::wstring& path)
 {
-    const DWORD attributes = ::GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return remove_link(path, attributes);
-    return delete_tree(path);
+    if (path.empty())
+        return cannot_find(place{}, ERROR_PATH_NOT_FOUND);
+    const place root = root_place(path);
+    const DWORD attributes = ::GetFileAttributesW(openable(root.exact).c_str());
+    return delete_folder(root, attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes);
 }
 
 } // namespace cleaner

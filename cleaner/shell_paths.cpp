@@ -4,17 +4,17 @@
 
 namespace cleaner {
 
-DWORD join_within_max_path(const std::string& folder, const char* suffix, std::string& path)
+DWORD join_within_max_path(const std::wstring& folder, const wchar_t* suffix, std::wstring& path)
 {
     path = folder + suffix;
     return path.size() < MAX_PATH ? 0 : ERROR_FILENAME_EXCED_RANGE;
 }
 
-DWORD path_in_shell_folder(int csidl, const char* suffix, std::string& path)
+DWORD path_in_shell_folder(int csidl, const wchar_t* suffix, std::wstring& path)
 {
-    char folder[MAX_PATH] = {};
+    wchar_t folder[MAX_PATH] = {};
     // Without the folder the path would silently point at the root of the current drive.
-    if (!::SHGetSpecialFolderPathA(nullptr, folder, csidl, FALSE) || folder[0] == '\0') {
+    if (!::SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE) || folder[0] == L'\0') {
         path = suffix;
         return ERROR_PATH_NOT_FOUND;
     }

@@ -1,8 +1,10 @@
 #include "cleaner/shortcut_removal.h"
 
+#include "cleaner/code_page.h"
 #include "cleaner/folder_tree.h"
 #include "cleaner/run_log.h"
 #include "cleaner/shell_paths.h"
+#include "mcl/mswin/unique_resource.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -15,40 +17,55 @@ namespace {
 
 struct shortcut_file {
     int csidl;
-    const char* suffix;
+    const wchar_t* suffix;
 };
 
 const shortcut_file kShortcutFiles[] = {
-    {CSIDL_COMMON_STARTMENU, "\\Orvane Ferrolink.lnk"},
-    {CSIDL_APPDATA, "\\Microsoft\\Internet Explorer\\Quick Launch\\Orvane Ferrolink.lnk"},
-    {CSIDL_COMMON_DESKTOPDIRECTORY, "\\Orvane Ferrolink.lnk"},
+    {CSIDL_COMMON_STARTMENU, L"\\Orvane Ferrolink.lnk"},
+    {CSIDL_APPDATA, L"\\Microsoft\\Internet Explorer\\Quick Launch\\Orvane Ferrolink.lnk"},
+    {CSIDL_COMMON_DESKTOPDIRECTORY, L"\\Orvane Ferrolink.lnk"},
 };
 
 DWORD delete_program_group()
 {
-    std::string group;
-    const DWORD error = path_in_shell_folder(CSIDL_COMMON_PROGRAMS, "\\Orvane Ferrolink", group);
-    return error != 0 ? error : delete_folder_tree(group.c_str());
+    std::wstring group;
+    const DWORD error = path_in_shell_folder(CSIDL_COMMON_PROGRAMS, L"\\Orvane Ferrolink", group);
+    return error != 0 ? error : delete_folder_tree(group);
+}
+
+// Clears the shortcut's attributes through a handle on the file itself, so that a link there loses only its
+// own; the error is the one a failed attribute change would give.
+DWORD clear_attributes(const std::wstring& path)
+{
+    const mcl::mswin::unique_handle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file)
+        return ::GetLastError();
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof(basic)) ? 0 : ::GetLastError();
 }
 
 // False ends the step. A missing file is fine; a missing folder on its path is not.
 bool delete_shortcut_file(const shortcut_file& shortcut)
 {
-    std::string path;
+    std::wstring path;
     if (path_in_shell_folder(shortcut.csidl, shortcut.suffix, path) != 0) {
-        log_line("\tCan not SetFileAttributes file:%s", path.c_str());
+        log_line("\tCan not SetFileAttributes file:%s", to_log_text(path).c_str());
         return false;
     }
-    if (!::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
-        if (::GetLastError() == ERROR_FILE_NOT_FOUND) {
-            log_line("\tFile [%s] not found or already deleted", path.c_str());
-            return true;
-        }
-        log_line("\tCan not SetFileAttributes file:%s", path.c_str());
+    const DWORD error = clear_attributes(path);
+    if (error == ERROR_FILE_NOT_FOUND) {
+        log_line("\tFile [%s] not found or already deleted", to_log_text(path).c_str());
+        return true;
+    }
+    if (error != 0) {
+        log_line("\tCan not SetFileAttributes file:%s", to_log_text(path).c_str());
         return false;
     }
-    log_text("\tTry to delete file [%s]...", path.c_str());
-    const bool deleted = ::DeleteFileA(path.c_str()) != FALSE;
+    log_text("\tTry to delete file [%s]...", to_log_text(path).c_str());
+    const bool deleted = ::DeleteFileW(path.c_str()) != FALSE;
     log_line(deleted ? "succeed" : "failed");
     return deleted;
 }

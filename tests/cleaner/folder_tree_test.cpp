@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 using namespace fltest;
@@ -111,7 +112,7 @@ TEST_F(folder_tree, nested_folders_go_bottom_up_and_a_read_only_file_is_deleted)
     ASSERT_EQ(0u, footprint::create_folders(root + L"\\a\\b"));
     make_file(root + L"\\a\\b\\c.sys", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     captured_log log;
-    EXPECT_EQ(0u, cleaner::delete_folder_tree(narrow(root).c_str()));
+    EXPECT_EQ(0u, cleaner::delete_folder_tree(root));
     const std::string r = narrow(root);
     EXPECT_EQ("\tTry to delete file [" + r + "\\a\\b\\c.sys]...succeed\n"
               "\tTry to delete folder [" + r + "\\a\\b]...succeed\n"
@@ -127,7 +128,7 @@ TEST_F(folder_tree, a_whole_installation_goes_and_each_folder_after_its_contents
     ASSERT_EQ(0u, footprint::make_install_tree(root));
     const std::vector<std::wstring> entries = footprint::list_tree(root);
     captured_log log;
-    EXPECT_EQ(0u, cleaner::delete_folder_tree(narrow(root).c_str()));
+    EXPECT_EQ(0u, cleaner::delete_folder_tree(root));
     EXPECT_FALSE(exists(root));
     const std::vector<std::string> lines = lines_of(log.text());
     ASSERT_EQ(entries.size() + 1, lines.size());
@@ -149,7 +150,7 @@ TEST_F(folder_tree, a_whole_installation_goes_and_each_folder_after_its_contents
 TEST_F(folder_tree, a_missing_folder_counts_as_deleted)
 {
     captured_log log;
-    EXPECT_EQ(0u, cleaner::delete_folder_tree(path(L"absent").c_str()));
+    EXPECT_EQ(0u, cleaner::delete_folder_tree(folder_ / L"absent"));
     EXPECT_EQ("\tCannot find [" + path(L"absent") + "] file or folder\n", log.text());
 }
 
@@ -159,7 +160,7 @@ TEST_F(folder_tree, a_path_that_cannot_be_searched_is_a_failure_not_a_missing_fo
 {
     const std::string too_long = path(std::wstring(300, L'f'));
     captured_log log;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), cleaner::delete_folder_tree(too_long.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), cleaner::delete_folder_tree(widen(too_long)));
     EXPECT_EQ("\tCannot find [" + too_long + "] file or folder\n", log.text());
 }
 
@@ -172,9 +173,48 @@ TEST_F(folder_tree, a_file_that_cannot_be_deleted_stops_everything_with_its_code
         ::CreateFileW((root + L"\\busy.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(busy);
     captured_log log;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), cleaner::delete_folder_tree(narrow(root).c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), cleaner::delete_folder_tree(root));
     EXPECT_EQ("\tTry to delete file [" + narrow(root) + "\\busy.dll]...failed\n", log.text());
     EXPECT_TRUE(exists(root + L"\\busy.dll"));
+}
+
+// Fullwidth dots and backslash are names like any other: a narrow listing would best-fit them into "..\"
+// and lead the walk out of the tree. The log shows what the code page cannot hold as "?".
+TEST_F(folder_tree, names_are_used_exactly_and_never_lead_out_of_the_tree)
+{
+    const std::wstring root = folder_ / L"Ferrolink";
+    const std::wstring lookalike = L"\uFF0E\uFF0E\uFF3Cvictim";
+    ASSERT_EQ(0u, footprint::create_folders(root + L"\\" + lookalike));
+    make_file(root + L"\\" + lookalike + L"\\inner.txt");
+    ASSERT_EQ(0u, footprint::create_folders(folder_ / L"victim"));
+    make_file(folder_ / L"victim\\keep.txt");
+    captured_log log;
+    EXPECT_EQ(0u, cleaner::delete_folder_tree(root));
+    EXPECT_FALSE(exists(root));
+    EXPECT_TRUE(exists(folder_ / L"victim\\keep.txt"));
+    const std::string r = narrow(root);
+    EXPECT_EQ("\tTry to delete file [" + r + "\\???victim\\inner.txt]...succeed\n"
+              "\tTry to delete folder [" + r + "\\???victim]...succeed\n"
+              "\tTry to delete folder [" + r + "]...succeed\n",
+              log.text());
+}
+
+// The walk holds each folder without sharing delete; a folder someone else holds that way (a command prompt
+// standing in it) is still emptied, and only its own removal fails.
+TEST_F(folder_tree, a_folder_held_without_delete_sharing_is_emptied_and_its_removal_fails)
+{
+    const std::wstring root = folder_ / L"Ferrolink";
+    ASSERT_EQ(0u, footprint::create_folders(root));
+    make_file(root + L"\\a.dll");
+    const unique_handle held(::CreateFileW(root.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(held);
+    captured_log log;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), cleaner::delete_folder_tree(root));
+    EXPECT_EQ("\tTry to delete file [" + narrow(root) + "\\a.dll]...succeed\n"
+              "\tTry to delete folder [" + narrow(root) + "]...failed\n",
+              log.text());
+    EXPECT_FALSE(exists(root + L"\\a.dll"));
 }
 
 // A link inside the installation must never lead the deletion to what it points at.
@@ -194,7 +234,7 @@ TEST_F(folder_tree, a_linked_folder_is_never_followed)
     ASSERT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 
     captured_log log;
-    const DWORD result = cleaner::delete_folder_tree(narrow(root).c_str());
+    const DWORD result = cleaner::delete_folder_tree(root);
     const std::string text = log.text();
     // Wine cannot remove such a link through Win32, so the step fails, with the link's own line and code.
     EXPECT_NE(0u, result);
@@ -212,37 +252,41 @@ TEST_F(folder_tree, a_linked_root_is_removed_as_a_link_only)
     if (!link.made())
         GTEST_SKIP() << "no way to make a link here";
     captured_log log;
-    EXPECT_NE(0u, cleaner::delete_folder_tree(path(L"Ferrolink").c_str()));
+    EXPECT_NE(0u, cleaner::delete_folder_tree(folder_ / L"Ferrolink"));
     EXPECT_EQ("\tTry to delete folder [" + path(L"Ferrolink") + "]...failed\n", log.text());
     EXPECT_TRUE(exists(target + L"\\document.txt"));
 }
 
 TEST(shell_paths, a_path_that_does_not_fit_max_path_is_refused_whole)
 {
-    std::string path;
-    const std::string folder(249, 'f');
-    EXPECT_EQ(0u, cleaner::join_within_max_path(folder, "\\123456789", path));  // 259 characters
+    std::wstring path;
+    const std::wstring folder(249, L'f');
+    EXPECT_EQ(0u, cleaner::join_within_max_path(folder, L"\\123456789", path));  // 259 characters
     EXPECT_EQ(259u, path.size());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), cleaner::join_within_max_path(folder, "\\1234567890", path));
-    EXPECT_EQ(folder + "\\1234567890", path);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), cleaner::join_within_max_path(folder, L"\\1234567890", path));
+    EXPECT_EQ(folder + L"\\1234567890", path);
 }
 
 TEST(shell_paths, a_shell_folder_path_is_the_folder_and_the_suffix)
 {
-    char desktop[MAX_PATH] = {};
-    ASSERT_TRUE(::SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE));
-    std::string path;
-    EXPECT_EQ(0u, cleaner::path_in_shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY, "\\Orvane Ferrolink.lnk", path));
-    EXPECT_EQ(std::string(desktop) + "\\Orvane Ferrolink.lnk", path);
+    wchar_t desktop[MAX_PATH] = {};
+    ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE));
+    std::wstring path;
+    EXPECT_EQ(0u, cleaner::path_in_shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY, L"\\Orvane Ferrolink.lnk", path));
+    EXPECT_EQ(std::wstring(desktop) + L"\\Orvane Ferrolink.lnk", path);
 }
 
 // The registered value as the step reads it: into a cleared 1024-byte buffer.
 bool usable(const std::string& value, std::string* folder = nullptr)
 {
-    char buffer[1024] = {};
-    std::memcpy(buffer, value.data(), value.size() < sizeof(buffer) ? value.size() : sizeof(buffer));
-    std::string ignored;
-    return cleaner::usable_install_dir(buffer, sizeof(buffer), folder != nullptr ? *folder : ignored);
+    const std::wstring wide = widen(value);
+    wchar_t buffer[512] = {};
+    std::wmemcpy(buffer, wide.data(), wide.size() < 512 ? wide.size() : 512);
+    std::wstring registered;
+    const bool result = cleaner::usable_install_dir(buffer, 512, registered);
+    if (folder != nullptr)
+        *folder = narrow(registered);
+    return result;
 }
 
 std::string shell(int csidl)
@@ -301,6 +345,22 @@ TEST(install_dir_check, a_short_name_does_not_hide_a_shell_folder)
     EXPECT_FALSE(usable(alias)) << alias;
     EXPECT_FALSE(usable(std::string(alias) + "\\Orvane\\..")) << alias;
     EXPECT_TRUE(usable(std::string(alias) + "\\Orvane\\SSL-VPN\\Ferrolink")) << alias;
+}
+
+// Other names for the same folders: a share of this machine, an administrative share, stream syntax, and
+// anything inside the Windows folder, the profiles root or a user profile.
+TEST(install_dir_check, aliases_and_folders_inside_guarded_trees_are_not)
+{
+    const std::string windows = shell(CSIDL_WINDOWS);
+    const std::string profile = shell(CSIDL_PROFILE);
+    const std::string drive = windows.substr(0, 2);
+    const std::string beside_windows = drive + "\\" + narrow(unique_name(L"flbeside"));
+    for (const std::string& alias : std::vector<std::string>{"\\\\localhost\\C$\\Windows", "\\\\127.0.0.1\\c$\\users", "\\\\LOCALHOST\\share\\Ferrolink",
+          "\\\\server\\admin$\\Ferrolink", windows + "::$INDEX_ALLOCATION", windows + ":$I30:$INDEX_ALLOCATION",
+          beside_windows + ":stream", windows + "\\Temp\\Ferrolink", windows + "\\System32\\drivers",
+          profile + "\\AppData\\Local\\Ferrolink", profile.substr(0, profile.find_last_of('\\')) + "\\Public\\x"})
+        EXPECT_FALSE(usable(alias)) << alias;
+    EXPECT_TRUE(usable(beside_windows)) << beside_windows;
 }
 
 } // namespace
