@@ -15,30 +15,32 @@ namespace cleaner {
 
 namespace {
 
-const char kInstallKey[] = "Software\\Orvane\\SSL-VPN Ferrolink\\Standalone";
+const wchar_t kInstallKey[] = L"Software\\Orvane\\SSL-VPN Ferrolink\\Standalone";
 const DWORD kInstallDirBytes = 1024;
 
-bool registered_install_dir(std::string& folder)
+// The value is read wide, as stored: a narrow read would turn characters the code page lacks into
+// lookalikes ("\uFF0E\uFF0E\uFF3C" into "..\\") before the path is checked and deleted.
+bool registered_install_dir(std::wstring& folder)
 {
     mcl::mswin::unique_hkey key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
         return false;
-    char value[kInstallDirBytes] = {};
+    wchar_t value[kInstallDirBytes / sizeof(wchar_t)] = {};
     DWORD size = kInstallDirBytes;
-    if (::RegQueryValueExA(key.get(), "InstallDir", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) !=
+    if (::RegQueryValueExW(key.get(), L"InstallDir", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) !=
         ERROR_SUCCESS)
         return false;
-    return usable_install_dir(value, kInstallDirBytes, folder);
+    return usable_install_dir(value, kInstallDirBytes / sizeof(wchar_t), folder);
 }
 
 DWORD delete_install_folder()
 {
-    std::string folder;
+    std::wstring folder;
     if (registered_install_dir(folder))
-        return delete_folder_tree(folder.c_str());
+        return delete_folder_tree(folder);
     log_line("\tCan not find Ferrolink InstallDir in register,try to delete default path");
-    const DWORD error = path_in_shell_folder(CSIDL_PROGRAM_FILESX86, "\\Orvane\\SSL-VPN\\Ferrolink", folder);
-    return error != 0 ? error : delete_folder_tree(folder.c_str());
+    const DWORD error = path_in_shell_folder(CSIDL_PROGRAM_FILESX86, L"\\Orvane\\SSL-VPN\\Ferrolink", folder);
+    return error != 0 ? error : delete_folder_tree(folder);
 }
 
 } // namespace

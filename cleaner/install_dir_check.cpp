@@ -1,13 +1,19 @@
 #include "cleaner/install_dir_check.h"
 
+#include "mcl/mswin/unique_resource.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
-#include <cstring>
+#include <cwchar>
+#include <vector>
 
 namespace cleaner {
 
 namespace {
+
+using mcl::mswin::unique_handle;
+using mcl::mswin::unique_hkey;
 
 // Folders no installer owns; deleting one of them, or a folder above one, would ruin the machine.
 const int kShellFolders[] = {
@@ -21,108 +27,312 @@ const int kShellFolders[] = {
     CSIDL_ADMINTOOLS,       CSIDL_COMMON_ADMINTOOLS,
 };
 
-bool is_drive_path(const std::string& path)
+const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+const wchar_t* const kLocalHosts[] = {L"localhost", L"127.0.0.1", L"::1", L"[::1]", L"0.0.0.0"};
+
+// Which folder a handle is: the volume and the file id, whatever path led there.
+struct identity {
+    DWORD volume = 0;
+    ULONGLONG file = 0;
+
+    bool operator==(const identity& other) const { return volume == other.volume && file == other.file; }
+};
+
+bool same_text(const std::wstring& a, const std::wstring& b)
 {
-    const char letter = path.size() >= 3 ? path[0] : '\0';
-    const bool is_letter = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
-    return is_letter && path[1] == ':' && path[2] == '\\';
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+bool is_drive_path(const std::wstring& path)
+{
+    const wchar_t letter = path.size() >= 3 ? path[0] : L'\0';
+    const bool is_letter = (letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z');
+    return is_letter && path[1] == L':' && path[2] == L'\\';
 }
 
 // "\\server\share..." but not the device namespaces "\\?\" and "\\.\".
-bool is_unc_path(const std::string& path)
+bool is_unc_path(const std::wstring& path)
 {
-    return path.size() >= 3 && path[0] == '\\' && path[1] == '\\' && path[2] != '\\' && path[2] != '?' &&
-           path[2] != '.';
+    return path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\\' && path[2] != L'?' &&
+           path[2] != L'.';
 }
 
-std::string without_trailing_backslashes(std::string path)
+// A colon anywhere but behind the drive letter names a stream ("C:\Windows::$INDEX_ALLOCATION").
+bool has_stream_syntax(const std::wstring& path)
 {
-    while (!path.empty() && path.back() == '\\')
+    const size_t first = is_drive_path(path) ? 2 : 0;
+    return path.find(L':', first) != std::wstring::npos;
+}
+
+std::wstring without_trailing_backslashes(std::wstring path)
+{
+    while (!path.empty() && path.back() == L'\\')
         path.pop_back();
     return path;
 }
 
-// An 8.3 alias ("C:\PROGRA~2") spelt out in long names, so that it cannot hide a shell folder. A path that does
-// not exist keeps its form: nothing is there to delete, and nothing below it can be a shell folder.
-std::string long_form(const std::string& path)
+// The absolute form Windows itself resolves the path to ("." and ".." gone, "/" turned into "\").
+bool full_path(const std::wstring& path, std::wstring& full)
 {
-    const DWORD needed = ::GetLongPathNameA(path.c_str(), nullptr, 0);
-    if (needed == 0)
-        return path;
-    std::string expanded(needed, '\0');
-    const DWORD written = ::GetLongPathNameA(path.c_str(), &expanded[0], needed);
-    if (written == 0 || written >= needed)
-        return path;
-    expanded.resize(written);
-    return expanded;
-}
-
-// The absolute form Windows itself resolves the path to ("." and ".." gone, "/" turned into "\", short names
-// made long).
-bool full_path(const std::string& path, std::string& full)
-{
-    const DWORD needed = ::GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (needed == 0)
         return false;
-    full.assign(needed, '\0');
-    const DWORD written = ::GetFullPathNameA(path.c_str(), needed, &full[0], nullptr);
+    full.assign(needed, L'\0');
+    const DWORD written = ::GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
     if (written == 0 || written >= needed)
         return false;
     full.resize(written);
-    full = without_trailing_backslashes(long_form(full));
+    full = without_trailing_backslashes(full);
     return true;
 }
 
-bool is_root(const std::string& full)
+bool is_root(const std::wstring& full)
 {
-    if (full.size() == 2 && full[1] == ':')
+    if (full.size() == 2 && full[1] == L':')
         return true;
     if (!is_unc_path(full))
         return false;
     // "\\server" or "\\server\share": the share itself.
-    const size_t share = full.find('\\', 2);
-    return share == std::string::npos || full.find('\\', share + 1) == std::string::npos;
+    const size_t share = full.find(L'\\', 2);
+    return share == std::wstring::npos || full.find(L'\\', share + 1) == std::wstring::npos;
 }
 
-bool same_text(const std::string& a, const std::string& b)
+bool is_this_machine(const std::wstring& host)
 {
-    return ::lstrcmpiA(a.c_str(), b.c_str()) == 0;
-}
-
-// `folder` is `shell` or lies above it.
-bool holds(const std::string& folder, const std::string& shell)
-{
-    if (shell.size() < folder.size())
-        return false;
-    if (shell.size() > folder.size() && shell[folder.size()] != '\\')
-        return false;
-    return same_text(folder, shell.substr(0, folder.size()));
-}
-
-bool holds_a_shell_folder(const std::string& full)
-{
-    for (int csidl : kShellFolders) {
-        char shell[MAX_PATH] = {};
-        std::string shell_full;
-        if (::SHGetSpecialFolderPathA(nullptr, shell, csidl, FALSE) && full_path(shell, shell_full) &&
-            holds(full, shell_full))
+    for (const wchar_t* local : kLocalHosts) {
+        if (same_text(host, local))
+            return true;
+    }
+    if (host.compare(0, 4, L"127.") == 0)
+        return true;
+    for (COMPUTER_NAME_FORMAT format : {ComputerNameNetBIOS, ComputerNameDnsHostname, ComputerNameDnsFullyQualified}) {
+        wchar_t name[MAX_COMPUTERNAME_LENGTH * 8] = {};
+        DWORD length = static_cast<DWORD>(sizeof(name) / sizeof(name[0]));
+        if (::GetComputerNameExW(format, name, &length) && length != 0 && same_text(host, name))
             return true;
     }
     return false;
 }
 
+// A share of this machine, or an administrative share anywhere ("C$", "ADMIN$"): another name for a local
+// folder, which no installer registers.
+bool is_local_or_admin_share(const std::wstring& full)
+{
+    const size_t host_end = full.find(L'\\', 2);
+    const std::wstring host = full.substr(2, host_end - 2);
+    const size_t share_end = full.find(L'\\', host_end + 1);
+    const std::wstring share = full.substr(host_end + 1, share_end - host_end - 1);
+    return is_this_machine(host) || (!share.empty() && share.back() == L'$');
+}
+
+unique_handle open_folder(const std::wstring& path)
+{
+    return unique_handle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+bool identity_of(HANDLE handle, identity& id)
+{
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!::GetFileInformationByHandle(handle, &information))
+        return false;
+    id.volume = information.dwVolumeSerialNumber;
+    id.file = (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    return true;
+}
+
+bool final_path(HANDLE handle, std::wstring& path)
+{
+    const DWORD needed = ::GetFinalPathNameByHandleW(handle, nullptr, 0, VOLUME_NAME_DOS);
+    if (needed == 0)
+        return false;
+    path.assign(needed, L'\0');
+    const DWORD written = ::GetFinalPathNameByHandleW(handle, &path[0], needed, VOLUME_NAME_DOS);
+    if (written == 0 || written >= needed)
+        return false;
+    path.resize(written);
+    path = without_trailing_backslashes(path);
+    return true;
+}
+
+// Length of the root in a final path: "\\?\C:\", "\\?\UNC\server\share\" or "\\?\Volume{...}\".
+size_t root_length(const std::wstring& path)
+{
+    size_t from = 4;
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        from = path.find(L'\\', 8);
+        if (from == std::wstring::npos)
+            return path.size();
+        ++from;
+    }
+    const size_t end = path.find(L'\\', from);
+    return end == std::wstring::npos ? path.size() : end + 1;
+}
+
+// The folder at `path` and every folder above it, by identity, into `ids`.
+void add_with_ancestors(const std::wstring& path, std::vector<identity>& ids)
+{
+    const unique_handle folder = open_folder(path);
+    std::wstring final;
+    if (!folder || !final_path(folder.get(), final))
+        return;
+    const size_t root = root_length(final);
+    for (;;) {
+        const unique_handle level = open_folder(final.size() < root ? final + L"\\" : final);
+        identity id;
+        if (level && identity_of(level.get(), id))
+            ids.push_back(id);
+        const size_t parent = final.find_last_of(L'\\');
+        if (final.size() < root || parent == std::wstring::npos || parent + 1 < root)
+            return;
+        final.resize(parent);
+    }
+}
+
+void add_folder(const std::wstring& path, std::vector<identity>& ids)
+{
+    const unique_handle folder = open_folder(path);
+    identity id;
+    if (folder && identity_of(folder.get(), id))
+        ids.push_back(id);
+}
+
+std::wstring shell_folder(int csidl)
+{
+    wchar_t folder[MAX_PATH] = {};
+    return ::SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE) ? folder : L"";
+}
+
+// A string value with its environment variables expanded ("%SystemDrive%\Users").
+std::wstring expanded_value(HKEY key, const wchar_t* subkey, const wchar_t* name)
+{
+    DWORD bytes = 0;
+    // REG_SZ, or REG_EXPAND_SZ expanded (which RRF_RT_REG_SZ then matches).
+    const DWORD types = RRF_RT_REG_SZ;
+    if (::RegGetValueW(key, subkey, name, types, nullptr, nullptr, &bytes) != ERROR_SUCCESS || bytes == 0)
+        return std::wstring();
+    std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (::RegGetValueW(key, subkey, name, types, nullptr, &value[0], &bytes) != ERROR_SUCCESS)
+        return std::wstring();
+    value.resize(std::wcslen(value.c_str()));
+    return value;
+}
+
+// The Windows folder, the profiles root and every user profile: nothing inside them is an installation folder.
+std::vector<std::wstring> guarded_trees()
+{
+    std::vector<std::wstring> trees = {shell_folder(CSIDL_WINDOWS), shell_folder(CSIDL_PROFILE)};
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length != 0 && length < MAX_PATH)
+        trees.push_back(windows);
+    unique_hkey profiles;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ, profiles.put()) != ERROR_SUCCESS)
+        return trees;
+    trees.push_back(expanded_value(profiles.get(), nullptr, L"ProfilesDirectory"));
+    for (DWORD index = 0;; ++index) {
+        wchar_t sid[256] = {};
+        DWORD sid_length = 256;
+        if (::RegEnumKeyExW(profiles.get(), index, sid, &sid_length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            return trees;
+        trees.push_back(expanded_value(profiles.get(), sid, L"ProfileImagePath"));
+    }
+}
+
+bool contains(const std::vector<identity>& ids, const identity& id)
+{
+    for (const identity& known : ids) {
+        if (known == id)
+            return true;
+    }
+    return false;
+}
+
+// `folder` is a shell folder, a guarded tree, or a folder above one of them.
+bool holds_a_guarded_folder(HANDLE folder, const std::vector<std::wstring>& trees)
+{
+    identity id;
+    if (!identity_of(folder, id))
+        return true;
+    std::vector<identity> held;
+    for (int csidl : kShellFolders)
+        add_with_ancestors(shell_folder(csidl), held);
+    for (const std::wstring& tree : trees)
+        add_with_ancestors(tree, held);
+    return contains(held, id);
+}
+
+// `folder` or a folder above it is one of the guarded trees.
+bool lies_inside_a_guarded_tree(HANDLE folder, const std::vector<std::wstring>& trees)
+{
+    std::wstring final;
+    if (!final_path(folder, final))
+        return true;
+    std::vector<identity> guarded;
+    for (const std::wstring& tree : trees)
+        add_folder(tree, guarded);
+    std::vector<identity> levels;
+    add_with_ancestors(final, levels);
+    for (const identity& level : levels) {
+        if (contains(guarded, level))
+            return true;
+    }
+    return false;
+}
+
+bool is_absent(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_BAD_NETPATH ||
+           error == ERROR_BAD_NET_NAME;
+}
+
+// The nearest folder above an absent path that exists, open; empty when none can be reached.
+unique_handle nearest_existing_ancestor(std::wstring full)
+{
+    for (size_t parent = full.find_last_of(L'\\'); parent != std::wstring::npos && parent > 2;
+         parent = full.find_last_of(L'\\')) {
+        full.resize(parent);
+        unique_handle folder = open_folder(full.size() == 2 ? full + L"\\" : full);
+        if (folder)
+            return folder;
+    }
+    return unique_handle();
+}
+
+// A folder that exists must pass every identity check. One that is not there is nothing to delete, but it
+// must not be meant to lie inside a guarded tree either. Any other reason not to open it leaves its identity
+// unknown, and so it is refused.
+bool passes_identity_checks(const std::wstring& folder, const std::wstring& full)
+{
+    const std::vector<std::wstring> trees = guarded_trees();
+    const unique_handle handle = open_folder(folder);
+    if (handle)
+        return !holds_a_guarded_folder(handle.get(), trees) && !lies_inside_a_guarded_tree(handle.get(), trees);
+    if (!is_absent(::GetLastError()))
+        return false;
+    const unique_handle ancestor = nearest_existing_ancestor(full);
+    return !ancestor || !lies_inside_a_guarded_tree(ancestor.get(), trees);
+}
+
 } // namespace
 
-bool usable_install_dir(const char* buffer, std::size_t size, std::string& folder)
+bool usable_install_dir(const wchar_t* buffer, std::size_t units, std::wstring& folder)
 {
-    const void* end = std::memchr(buffer, '\0', size);
+    const wchar_t* end = std::wmemchr(buffer, L'\0', units);
     if (end == nullptr)
         return false;
-    folder.assign(buffer, static_cast<const char*>(end));
-    if (!is_drive_path(folder) && !is_unc_path(folder))
+    folder.assign(buffer, end);
+    if (folder.size() >= MAX_PATH || (!is_drive_path(folder) && !is_unc_path(folder)) || has_stream_syntax(folder))
         return false;
-    std::string full;
-    return full_path(folder, full) && !is_root(full) && !holds_a_shell_folder(full);
+    std::wstring full;
+    if (!full_path(folder, full) || is_root(full))
+        return false;
+    if (is_unc_path(full) && is_local_or_admin_share(full))
+        return false;
+    return passes_identity_checks(folder, full);
 }
 
 } // namespace cleaner

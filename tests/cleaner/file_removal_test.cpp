@@ -17,6 +17,26 @@ namespace {
 const std::string kNotRegistered = "\tCan not find Ferrolink InstallDir in register,try to delete default path\n";
 const std::string kSucceeded = "\tDelete files succeed, lastError:0\n";
 
+// A folder at the root of the system drive, outside every user profile (inside one the step deletes
+// nothing), removed with everything below it afterwards.
+class machine_folder {
+public:
+    machine_folder()
+    {
+        wchar_t windows[MAX_PATH] = {};
+        ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+        path_ = std::wstring(windows, 3) + unique_name(L"flinstall");
+        ::CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~machine_folder() { remove_tree(path_); }
+    machine_folder(const machine_folder&) = delete;
+    machine_folder& operator=(const machine_folder&) = delete;
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
 class file_removal : public ::testing::Test {
 protected:
     void SetUp() override { remove_footprint(); }
@@ -29,7 +49,7 @@ protected:
     }
 
     const std::wstring default_folder_ = footprint::default_install_folder();
-    temp_folder temp_;
+    machine_folder temp_;
 };
 
 TEST_F(file_removal, nothing_registered_and_nothing_installed_passes)
