@@ -198,3 +198,42 @@ TEST_F(HelperRequests, EachOperationSendsItsRequestAndReadsItsReply)
 }
 
 } // namespace
+
+namespace {
+
+struct malformed_case {
+    const char* script;
+    call run;
+    const char* outcome;
+};
+
+// clang-format off
+const malformed_case malformed_cases[] = {
+    // The count promises two records and one follows: the caller's list keeps only what it held.
+    {"on 0x1000004 bytes 02000000" "0101" "4400" "00" "73766300" "5300" "70000000" "0000\n",
+     [](ovchelper& h, const std::string&) { std::vector<protected_service> l(2); const bool ok = h.query_protected_services(0, l); return std::to_string(ok) + " n=" + std::to_string(l.size()); },
+     "0 n=2"},
+    // Refilled straight from the reply: the names read before the failure stay.
+    {"on 0x10000CD bytes 02000000" "6100\n",
+     [](ovchelper& h, const std::string&) { std::vector<std::string> l{"old"}; const bool ok = h.list_quarantine_containers(l); std::string t = std::to_string(ok); for (const std::string& n : l) t += " " + n; return t; },
+     "0 a"},
+    {"on 0x100000A bytes 2a0000\n", [](ovchelper& h, const std::string&) { return std::to_string(h.query_value_0a()); }, "0"},
+};
+// clang-format on
+
+TEST(HelperRequestsMalformed, ShortRepliesFailAndLeaveTheCallerAlone)
+{
+    service_double service("");
+    ASSERT_TRUE(service.installed());
+    ASSERT_TRUE(service.start());
+    for (const malformed_case& row : malformed_cases) {
+        SCOPED_TRACE(row.script);
+        service.rewrite_script(row.script);
+        helper_ptr helper = make_helper();
+        ASSERT_TRUE(helper->connect(2000, service.name()));
+        ASSERT_TRUE(helper->proto_compatible());
+        EXPECT_EQ(row.run(*helper, service.name()), row.outcome);
+    }
+}
+
+} // namespace
