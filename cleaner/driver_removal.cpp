@@ -1,5 +1,6 @@
 #include "cleaner/driver_removal.h"
 
+#include "cleaner/footprint.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
 
@@ -18,13 +19,12 @@ namespace {
 using mcl::mswin::unique_hdevinfo;
 using mcl::mswin::unique_local_block;
 
-const char* const kAdapterIds[] = {"orvanefldrv", "sslvpnferrolinkssldrv", "QuellmarkSSLDrv"};
 const DWORD kHardwareIdBytes = 256;
 const DWORD kInfListSpare = 256;
 
 bool is_client_adapter(const char* first_hardware_id)
 {
-    for (const char* id : kAdapterIds) {
+    for (const char* id : footprint::adapter_ids) {
         if (::lstrcmpiA(first_hardware_id, id) == 0)
             return true;
     }
@@ -155,12 +155,6 @@ bool list_candidates(std::vector<std::string>& candidates)
     return true;
 }
 
-bool has_driver_marker(const char* source_inf_name)
-{
-    return (std::strlen(source_inf_name) >= 5 && std::strstr(source_inf_name, "fldrv") != nullptr) ||
-           std::strstr(source_inf_name, "FlDrv") != nullptr;
-}
-
 // The name the package had before it was published; false when it cannot be learnt.
 bool source_inf_name(const char* published_name, std::string& source)
 {
@@ -187,7 +181,7 @@ bool source_inf_name(const char* published_name, std::string& source)
 bool delete_if_client_package(const std::string& published_name)
 {
     std::string source;
-    if (!source_inf_name(published_name.c_str(), source) || !has_driver_marker(source.c_str()))
+    if (!source_inf_name(published_name.c_str(), source) || !footprint::has_driver_marker(source.c_str()))
         return false;
     if (!::SetupUninstallOEMInfA(published_name.c_str(), SUOI_FORCEDELETE, nullptr))
         return false;

@@ -1,5 +1,6 @@
 #include "cleaner/installer_check.h"
 
+#include "cleaner/footprint.h"
 #include "cleaner/registry_tree.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
@@ -14,8 +15,8 @@ using mcl::mswin::unique_hkey;
 
 namespace {
 
-const wchar_t kProductsKey[] = L"Installer\\Products";
-const wchar_t kProductName[] = L"Orvane Ferrolink";
+const wchar_t* const kProductsKey = footprint::installer_products_key;
+const wchar_t* const kProductName = footprint::product_name;
 const DWORD kSubkeyNameBuffer = 2048;
 const DWORD kValueBufferBytes = 2048;
 
@@ -25,8 +26,8 @@ bool has_client_name(HKEY product)
     wchar_t text[kValueBufferBytes / sizeof(wchar_t)] = {};
     DWORD type = 0;
     DWORD size = kValueBufferBytes;
-    if (::RegQueryValueExW(product, L"ProductName", nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
-        ERROR_SUCCESS)
+    if (::RegQueryValueExW(product, footprint::product_name_value, nullptr, &type, reinterpret_cast<BYTE*>(text),
+                           &size) != ERROR_SUCCESS)
         return false;
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         return false;

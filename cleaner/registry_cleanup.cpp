@@ -1,6 +1,7 @@
 #include "cleaner/registry_cleanup.h"
 
 #include "cleaner/component_sweep.h"
+#include "cleaner/footprint.h"
 #include "cleaner/packed_guid.h"
 #include "cleaner/registry_tree.h"
 #include "cleaner/run_log.h"
@@ -14,63 +15,17 @@ namespace cleaner {
 
 namespace {
 
-const wchar_t kUpgradeCode[] = L"{B3A91C47-2E65-4D8F-9C1A-7F04D2E6A853}";
-const wchar_t kPackedUpgradeCode[] = L"74C19A3B56E2F8D4C9A1F7402D6E8A35";
+const wchar_t* const kUpgradeCode = footprint::upgrade_code;
+const wchar_t* const kPackedUpgradeCode = footprint::packed_upgrade_code;
 const size_t kProductCodeLength = 38;
 
-struct client_key {
-    HKEY root;
-    const wchar_t* path;
-};
+using footprint::client_key;
+using footprint::installer_key;
+using footprint::key_code;
 
-// The client's own keys, in the order of deletion; the first is the product key with the saved profiles.
-const client_key kClientKeys[] = {
-    {HKEY_LOCAL_MACHINE, L"Software\\Orvane\\SSL-VPN Ferrolink"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFerrolink"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFLIdle"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Orvane Ferrolink"},
-    {HKEY_CURRENT_USER, L"Software\\Orvane\\SSL-VPN Ferrolink"},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane Ferrolink"},
-    {HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane Ferrolink"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFerrolink"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run\\OrvaneFLIdle"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Orvane Ferrolink"},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\Credential Providers\\"
-                         L"{6A2D8E51-C0B7-4F39-8E24-91D7B3F0C6AE}"},
-    {HKEY_CLASSES_ROOT, L"CLSID\\{6A2D8E51-C0B7-4F39-8E24-91D7B3F0C6AE}"},
-};
-
-// Which code completes an installer key, and so what its failure line shows after the prefix.
-enum class key_code {
-    product,         // key: braced product code; logged: the bare code
-    packed_product,  // key and log: the packed product code
-    packed_upgrade,  // key: the packed upgrade code; logged: the prefix alone
-};
-
-struct installer_key {
-    HKEY root;
-    const wchar_t* prefix;
-    key_code code;
-};
-
-const installer_key kInstallerKeys[] = {
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\", key_code::product},
-    {HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
-     key_code::product},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Features\\", key_code::packed_product},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Products\\", key_code::packed_product},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\", key_code::packed_upgrade},
-    {HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\UpgradeCodes\\",
-     key_code::packed_upgrade},
-    {HKEY_CLASSES_ROOT, L"Installer\\Products\\", key_code::packed_product},
-    {HKEY_CLASSES_ROOT, L"Installer\\Features\\", key_code::packed_product},
-    {HKEY_CLASSES_ROOT, L"Installer\\UpgradeCodes\\", key_code::packed_upgrade},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\",
-     key_code::packed_product},
-};
-
-const wchar_t kComponentsPrefix[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";
+const auto& kClientKeys = footprint::client_keys;
+const auto& kInstallerKeys = footprint::installer_keys;
+const wchar_t* const kComponentsPrefix = footprint::components_key;
 
 struct product_codes {
     std::wstring braced;  // P

@@ -1,5 +1,6 @@
 #include "cleaner/service_removal.h"
 
+#include "cleaner/footprint.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
 
@@ -63,7 +64,7 @@ int remove_services(const wchar_t* first_name, const wchar_t* second_name, DWORD
 
 int remove_services()
 {
-    return remove_services(L"ORVANE_Ferrolink", L"Orvane_Ferrolink_Service", kStopWaitLimitMs);
+    return remove_services(footprint::service_names[0], footprint::service_names[1], kStopWaitLimitMs);
 }
 
 } // namespace cleaner
