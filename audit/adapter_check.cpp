@@ -1,0 +1,69 @@
+#include "audit/check_support.h"
+#include "audit/checks.h"
+#include "cleaner/footprint.h"
+#include "mcl/mswin/unique_resource.h"
+
+#include <devguid.h>
+#include <setupapi.h>
+
+namespace audit {
+
+namespace {
+
+const char kPart[] = "adapters";
+const DWORD kHardwareIdBytes = 256;
+
+// The first string of the device's hardware id list; empty when it cannot be read.
+std::string first_hardware_id(HDEVINFO devices, SP_DEVINFO_DATA& device)
+{
+    char hardware_id[kHardwareIdBytes] = {};
+    if (!::SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID, nullptr,
+                                             reinterpret_cast<BYTE*>(hardware_id), kHardwareIdBytes - 1, nullptr))
+        return std::string();
+    return hardware_id;
+}
+
+// The first hardware ids of every network-class device, present or not, as the driver removal sees them.
+bool network_device_ids(std::vector<std::string>& ids, DWORD& error)
+{
+    const mcl::mswin::unique_hdevinfo devices(::SetupDiGetClassDevsW(&GUID_DEVCLASS_NET, nullptr, nullptr, 0));
+    if (!devices) {
+        error = ::GetLastError();
+        return false;
+    }
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof(device);
+    for (DWORD index = 0; ::SetupDiEnumDeviceInfo(devices.get(), index, &device); ++index) {
+        ids.push_back(first_hardware_id(devices.get(), device));
+        device.cbSize = sizeof(device);
+    }
+    error = ::GetLastError();
+    return error == ERROR_NO_MORE_ITEMS;
+}
+
+} // namespace
+
+audit_items check_adapters()
+{
+    audit_items items;
+    std::vector<std::string> ids;
+    DWORD error = 0;
+    const bool listed = network_device_ids(ids, error);
+    for (const char* client_id : cleaner::footprint::adapter_ids) {
+        const std::string name = std::string("hardware id ") + client_id;
+        if (!listed) {
+            items.push_back(unchecked_item(kPart, name, error));
+            continue;
+        }
+        unsigned count = 0;
+        for (const std::string& id : ids) {
+            if (::lstrcmpiA(id.c_str(), client_id) == 0)
+                ++count;
+        }
+        items.push_back(count == 0 ? absent_item(kPart, name)
+                                   : present_item(kPart, name, std::to_string(count) + " device(s)"));
+    }
+    return items;
+}
+
+} // namespace audit

@@ -1,0 +1,49 @@
+#include "audit/audit_report.h"
+
+namespace audit {
+
+verdict verdict_of(const audit_report& report)
+{
+    bool unchecked = false;
+    for (const audit_item& item : report.items) {
+        if (!item.counted)
+            continue;
+        if (item.state == item_state::present)
+            return verdict::client_left;
+        if (item.state == item_state::unchecked)
+            unchecked = true;
+    }
+    return unchecked ? verdict::incomplete : verdict::clean;
+}
+
+int exit_code_of(verdict result)
+{
+    switch (result) {
+    case verdict::clean: return 0;
+    case verdict::client_left: return 1;
+    case verdict::incomplete: return 2;
+    }
+    return 2;
+}
+
+const char* state_text(item_state state)
+{
+    switch (state) {
+    case item_state::present: return "present";
+    case item_state::absent: return "absent";
+    case item_state::unchecked: return "unchecked";
+    }
+    return "unchecked";
+}
+
+const char* verdict_text(verdict result)
+{
+    switch (result) {
+    case verdict::clean: return "clean";
+    case verdict::client_left: return "client-left";
+    case verdict::incomplete: return "incomplete";
+    }
+    return "incomplete";
+}
+
+} // namespace audit

@@ -1,0 +1,36 @@
+// What the audit found: one item per part of the client's footprint, and the verdict they add up to.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace audit {
+
+enum class item_state { present, absent, unchecked };
+
+struct audit_item {
+    std::string part;           // the part of the footprint: "processes", "services", "registry"...
+    std::string name;           // what was looked for, UTF-8: an image name, a service, a key, a path
+    item_state state = item_state::absent;
+    std::string detail;         // what was seen, UTF-8: a service state, a path; may be empty
+    unsigned long error = 0;    // the Windows error when the item could not be checked
+    bool needs_admin = false;   // refused to this standard user; an administrator could read it
+    bool counted = true;        // false: shown for information, never the client's leftover
+};
+
+struct audit_report {
+    std::vector<audit_item> items;
+};
+
+enum class verdict { clean, client_left, incomplete };
+
+// Something of the client left wins over what could not be checked: the answer "left" is certain then.
+verdict verdict_of(const audit_report& report);
+
+// 0 clean, 1 something of the client is left, 2 the audit could not tell.
+int exit_code_of(verdict result);
+
+const char* state_text(item_state state);
+const char* verdict_text(verdict result);
+
+} // namespace audit

@@ -1,0 +1,90 @@
+#include "audit/check_support.h"
+
+#include "mcl/mswin/unique_resource.h"
+
+namespace audit {
+
+std::string utf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int units = static_cast<int>(text.size());
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return std::string();
+    std::string result(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), units, &result[0], bytes, nullptr, nullptr);
+    return result;
+}
+
+bool running_elevated()
+{
+    mcl::mswin::unique_handle token;
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
+        return false;
+    token.reset(raw);
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    return ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
+           elevation.TokenIsElevated != 0;
+}
+
+audit_item present_item(const char* part, const std::string& name, const std::string& detail)
+{
+    audit_item item;
+    item.part = part;
+    item.name = name;
+    item.state = item_state::present;
+    item.detail = detail;
+    return item;
+}
+
+audit_item absent_item(const char* part, const std::string& name, const std::string& detail)
+{
+    audit_item item = present_item(part, name, detail);
+    item.state = item_state::absent;
+    return item;
+}
+
+audit_item unchecked_item(const char* part, const std::string& name, DWORD error)
+{
+    audit_item item = present_item(part, name);
+    item.state = item_state::unchecked;
+    item.error = error;
+    item.needs_admin = error == ERROR_ACCESS_DENIED && !running_elevated();
+    return item;
+}
+
+const char* root_name(HKEY root)
+{
+    if (root == HKEY_CURRENT_USER)
+        return "HKCU";
+    return root == HKEY_CLASSES_ROOT ? "HKCR" : "HKLM";
+}
+
+audit_item key_item(const char* part, const std::string& label, HKEY root, const std::wstring& path)
+{
+    mcl::mswin::unique_hkey key;
+    const LONG status = ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put());
+    if (status == ERROR_SUCCESS)
+        return present_item(part, label);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return absent_item(part, label);
+    // The registry checks access on the key itself, after finding it: a refusal means it is there.
+    if (status == ERROR_ACCESS_DENIED)
+        return present_item(part, label, "not readable by this account");
+    return unchecked_item(part, label, static_cast<DWORD>(status));
+}
+
+audit_item path_item(const char* part, const std::string& label, const std::wstring& path)
+{
+    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return present_item(part, label);
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return absent_item(part, label);
+    return unchecked_item(part, label, error);
+}
+
+} // namespace audit

@@ -1,0 +1,63 @@
+#include "audit/check_support.h"
+#include "audit/checks.h"
+#include "cleaner/footprint.h"
+#include "mcl/mswin/unique_resource.h"
+
+namespace audit {
+
+namespace {
+
+namespace fp = cleaner::footprint;
+using mcl::mswin::unique_hkey;
+
+const char kPart[] = "products";
+const DWORD kSubkeyNameBuffer = 2048;
+const DWORD kValueBufferBytes = 2048;
+
+// Whether the product key's "ProductName" is a string that is exactly the client's name, as the
+// installer registration check compares it.
+bool has_client_name(HKEY product)
+{
+    wchar_t text[kValueBufferBytes / sizeof(wchar_t)] = {};
+    DWORD type = 0;
+    DWORD size = kValueBufferBytes;
+    if (::RegQueryValueExW(product, fp::product_name_value, nullptr, &type, reinterpret_cast<BYTE*>(text),
+                           &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    size_t length = size / sizeof(wchar_t);
+    while (length > 0 && text[length - 1] == L'\0')
+        --length;
+    return std::wstring(text, length) == fp::product_name;
+}
+
+} // namespace
+
+audit_items check_registered_products()
+{
+    const std::string label = std::string("HKCR\\") + utf8(fp::installer_products_key) + " named \"" +
+                              utf8(fp::product_name) + "\"";
+    unique_hkey products;
+    const LONG opened = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, fp::installer_products_key, 0, KEY_READ, products.put());
+    if (opened == ERROR_FILE_NOT_FOUND)
+        return {absent_item(kPart, label)};
+    if (opened != ERROR_SUCCESS)
+        return {unchecked_item(kPart, label, static_cast<DWORD>(opened))};
+    audit_items items;
+    std::wstring name(kSubkeyNameBuffer, L'\0');
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kSubkeyNameBuffer;
+        if (::RegEnumKeyExW(products.get(), index, &name[0], &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        unique_hkey product;
+        if (::RegOpenKeyExW(products.get(), name.c_str(), 0, KEY_READ, product.put()) == ERROR_SUCCESS &&
+            has_client_name(product.get()))
+            items.push_back(present_item(kPart, label, utf8(std::wstring(name.c_str(), length))));
+    }
+    if (items.empty())
+        items.push_back(absent_item(kPart, label));
+    return items;
+}
+
+} // namespace audit

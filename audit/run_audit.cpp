@@ -1,0 +1,25 @@
+#include "audit/checks.h"
+
+namespace audit {
+
+namespace {
+
+void append(audit_items& to, audit_items from)
+{
+    for (audit_item& item : from)
+        to.push_back(std::move(item));
+}
+
+} // namespace
+
+audit_report run_audit()
+{
+    audit_report report;
+    for (audit_items (*check)() : {check_processes, check_protection_services, check_client_services, check_adapters,
+                                   check_driver_packages, check_install_folder, check_client_keys,
+                                   check_installer_registration, check_shortcuts, check_registered_products})
+        append(report.items, check());
+    return report;
+}
+
+} // namespace audit

@@ -1,0 +1,71 @@
+#include "audit/check_support.h"
+#include "audit/checks.h"
+#include "cleaner/footprint.h"
+#include "mcl/mswin/unique_resource.h"
+
+namespace audit {
+
+namespace {
+
+using mcl::mswin::unique_schandle;
+
+const char* state_name(DWORD state)
+{
+    switch (state) {
+    case SERVICE_STOPPED: return "stopped";
+    case SERVICE_START_PENDING: return "start pending";
+    case SERVICE_STOP_PENDING: return "stop pending";
+    case SERVICE_RUNNING: return "running";
+    case SERVICE_CONTINUE_PENDING: return "continue pending";
+    case SERVICE_PAUSE_PENDING: return "pause pending";
+    case SERVICE_PAUSED: return "paused";
+    default: return "state unknown";
+    }
+}
+
+// Connect and status query are what a standard user is granted on the manager and on most services.
+audit_item service_item(SC_HANDLE manager, const char* part, const wchar_t* name)
+{
+    const unique_schandle service(::OpenServiceW(manager, name, SERVICE_QUERY_STATUS));
+    if (!service) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_SERVICE_DOES_NOT_EXIST)
+            return absent_item(part, utf8(name));
+        // Only an installed service can refuse access.
+        if (error == ERROR_ACCESS_DENIED)
+            return present_item(part, utf8(name), "state not readable by this account");
+        return unchecked_item(part, utf8(name), error);
+    }
+    SERVICE_STATUS status = {};
+    if (!::QueryServiceStatus(service.get(), &status))
+        return present_item(part, utf8(name), "state unknown");
+    return present_item(part, utf8(name), state_name(status.dwCurrentState));
+}
+
+template <size_t N>
+audit_items check_services(const char* part, const wchar_t* const (&names)[N])
+{
+    audit_items items;
+    const unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const DWORD error = manager ? 0 : ::GetLastError();
+    for (const wchar_t* name : names)
+        items.push_back(manager ? service_item(manager.get(), part, name) : unchecked_item(part, utf8(name), error));
+    return items;
+}
+
+} // namespace
+
+audit_items check_protection_services()
+{
+    audit_items items = check_services("protection service", cleaner::footprint::protection_service_names);
+    for (audit_item& item : items)
+        item.counted = false;
+    return items;
+}
+
+audit_items check_client_services()
+{
+    return check_services("services", cleaner::footprint::service_names);
+}
+
+} // namespace audit

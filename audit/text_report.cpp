@@ -1,0 +1,59 @@
+#include "audit/text_report.h"
+
+namespace audit {
+
+namespace {
+
+const char* verdict_sentence(verdict result)
+{
+    switch (result) {
+    case verdict::clean: return "nothing of the Ferrolink client is left";
+    case verdict::client_left: return "something of the Ferrolink client is left";
+    case verdict::incomplete: return "nothing found, but some items could not be checked";
+    }
+    return "";
+}
+
+std::string padded(const char* word)
+{
+    std::string text = word;
+    text.resize(10, ' ');
+    return text;
+}
+
+} // namespace
+
+std::string item_line(const audit_item& item)
+{
+    std::string line = padded(state_text(item.state)) + item.part + ": " + item.name;
+    std::string notes = item.detail;
+    if (item.state == item_state::unchecked) {
+        notes += (notes.empty() ? "" : ", ") + std::string("error ") + std::to_string(item.error);
+        if (item.needs_admin)
+            notes += ", needs administrator rights";
+    }
+    if (!notes.empty())
+        line += " (" + notes + ")";
+    if (!item.counted)
+        line += " [not counted]";
+    return line;
+}
+
+std::string text_report(const audit_report& report)
+{
+    std::string text;
+    std::string admin_only;
+    for (const audit_item& item : report.items) {
+        text += item_line(item) + "\n";
+        if (item.needs_admin)
+            admin_only += "  " + item.part + ": " + item.name + "\n";
+    }
+    if (!admin_only.empty())
+        text += "\nNot readable without administrator rights (run elevated to check them):\n" + admin_only;
+    const verdict result = verdict_of(report);
+    text += "\nResult: " + std::string(verdict_sentence(result)) + " (exit code " +
+            std::to_string(exit_code_of(result)) + ")\n";
+    return text;
+}
+
+} // namespace audit
