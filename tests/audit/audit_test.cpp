@@ -1,0 +1,256 @@
+// FerrolinkAudit.exe against the client's footprint as the footprint tool installs it (the demo's machine),
+// after an interactive and an unattended cleaner run, and the verdict its items add up to.
+#include "audit/audit_report.h"
+#include "audit/text_report.h"
+#include "cleaner/footprint.h"
+#include "footprint/adapter.h"
+#include "footprint/driver_package.h"
+#include "footprint/install_folder.h"
+#include "footprint/registry_footprint.h"
+#include "footprint/services.h"
+#include "footprint/shortcuts.h"
+#include "test_support.h"
+
+#include <msi.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <memory>
+#include <sstream>
+#include <vector>
+
+using namespace fltest;
+
+namespace {
+
+const char* const kImages[] = {"FLGui.exe", "Ferrolink.exe", "FLIdle.exe"};
+
+struct audit_output {
+    DWORD exit_code = 0xFFFFFFFF;
+    std::vector<std::string> lines;      // the item lines of the text report
+    std::string text;
+    DWORD json_exit_code = 0xFFFFFFFF;
+    std::vector<audit::audit_item> items;  // read back from the JSON report
+};
+
+audit::item_state state_from(const std::string& text)
+{
+    if (text == "present")
+        return audit::item_state::present;
+    return text == "absent" ? audit::item_state::absent : audit::item_state::unchecked;
+}
+
+// The JSON document's items; an empty list when it does not parse.
+std::vector<audit::audit_item> json_items(const std::string& text)
+{
+    std::vector<audit::audit_item> items;
+    const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+    if (document.is_discarded() || !document.contains("items"))
+        return items;
+    for (const nlohmann::json& entry : document["items"]) {
+        audit::audit_item item;
+        item.part = entry.at("part").get<std::string>();
+        item.name = entry.at("name").get<std::string>();
+        item.state = state_from(entry.at("state").get<std::string>());
+        item.detail = entry.at("detail").get<std::string>();
+        item.error = entry.at("error").get<unsigned long>();
+        item.needs_admin = entry.at("needs_admin").get<bool>();
+        item.counted = entry.at("counted").get<bool>();
+        items.push_back(item);
+    }
+    return items;
+}
+
+audit_output run_audit_exe()
+{
+    const std::wstring exe = L"\"" + bin_path(L"FerrolinkAudit.exe") + L"\"";
+    audit_output out;
+    const process_output text = run_process(exe);
+    out.exit_code = text.exit_code;
+    out.text = text.console;
+    std::istringstream lines(text.console);
+    for (std::string line; std::getline(lines, line) && !line.empty();)
+        out.lines.push_back(line);
+    const process_output json = run_process(exe + L" --json");
+    out.json_exit_code = json.exit_code;
+    out.items = json_items(json.console);
+    return out;
+}
+
+// The JSON items, written as text lines, are the text report's lines: the same items in the same order.
+void expect_same_items(const audit_output& out)
+{
+    ASSERT_FALSE(out.items.empty()) << "no JSON items";
+    std::vector<std::string> from_json;
+    for (const audit::audit_item& item : out.items)
+        from_json.push_back(audit::item_line(item));
+    EXPECT_EQ(out.lines, from_json);
+    EXPECT_EQ(out.exit_code, out.json_exit_code);
+}
+
+const audit::audit_item* find_item(const audit_output& out, const std::string& name_part)
+{
+    for (const audit::audit_item& item : out.items) {
+        if (item.name.find(name_part) != std::string::npos)
+            return &item;
+    }
+    return nullptr;
+}
+
+class audit_exe : public ::testing::Test {
+protected:
+    void SetUp() override { remove_footprint(); }
+    void TearDown() override
+    {
+        processes_.clear();
+        remove_footprint();
+    }
+
+    void remove_footprint()
+    {
+        for (const wchar_t* name : footprint::client_service_names)
+            EXPECT_EQ(0u, footprint::remove_service(name));
+        EXPECT_EQ(0u, footprint::remove_adapters(footprint::client_adapter_id_list()));
+        EXPECT_EQ(0u, footprint::remove_footprint_infs());
+        EXPECT_EQ(0u, footprint::remove_install_tree(install_folder_));
+        EXPECT_EQ(0u, footprint::remove_shortcuts());
+        for (const std::wstring& path : keys_wine_leaves_out())
+            ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+        EXPECT_EQ(0u, footprint::uninstall_client_package());
+        EXPECT_EQ(0u, footprint::delete_client_keys());
+    }
+
+    // What the demo installs: registry keys and package, services, adapter, driver package, registered install
+    // folder, shortcuts, and the three client processes.
+    void install_footprint()
+    {
+        ASSERT_EQ(0u, footprint::write_client_keys());
+        ASSERT_EQ(0u, footprint::install_client_package());
+        ASSERT_NO_FATAL_FAILURE(write_keys_wine_leaves_out());
+        for (const wchar_t* name : footprint::client_service_names)
+            ASSERT_EQ(0u, footprint::install_service(name));
+        for (const char* id : footprint::client_adapter_ids)
+            ASSERT_EQ(0u, footprint::add_adapter({id})) << id;
+        ASSERT_EQ(0u, footprint::publish_driver(driver_source_.path(), "orvanefldrv_audit.inf", false));
+        ASSERT_EQ(0u, footprint::make_install_tree(install_folder_));
+        ASSERT_EQ(0u, footprint::register_install_dir(install_folder_));
+        ASSERT_EQ(0u, footprint::make_shortcuts(install_folder_ + L"\\Ferrolink.exe"));
+        for (const char* image : kImages) {
+            const std::wstring path = copy_sleeper(process_folder_.path(), widen(image));
+            processes_.push_back(std::make_unique<child_process>(L"\"" + path + L"\""));
+            ASSERT_TRUE(processes_.back()->started()) << image;
+        }
+    }
+
+    // Rows 14 and 18: the uninstall entry of a 32-bit package and the uninstall index of upgrade codes, which
+    // Wine's Windows Installer does not write.
+    static std::vector<std::wstring> keys_wine_leaves_out()
+    {
+        wchar_t product[40] = {};
+        if (::MsiEnumRelatedProductsW(cleaner::footprint::upgrade_code, 0, 0, product) != ERROR_SUCCESS)
+            return {};
+        return {L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(product),
+                L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\UpgradeCodes\\" +
+                    std::wstring(cleaner::footprint::packed_upgrade_code)};
+    }
+
+    static void write_keys_wine_leaves_out()
+    {
+        const std::vector<std::wstring> keys = keys_wine_leaves_out();
+        ASSERT_EQ(2u, keys.size());
+        for (const std::wstring& path : keys) {
+            HKEY key = nullptr;
+            ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE,
+                                                       nullptr, &key, nullptr));
+            ::RegCloseKey(key);
+        }
+    }
+
+    const std::wstring install_folder_ = footprint::default_install_folder();
+    temp_folder driver_source_;
+    temp_folder process_folder_;
+    temp_folder work_;
+    std::vector<std::unique_ptr<child_process>> processes_;
+};
+
+TEST_F(audit_exe, finds_the_whole_footprint_and_nothing_after_an_interactive_cleaner_run)
+{
+    ASSERT_NO_FATAL_FAILURE(install_footprint());
+    const audit_output before = run_audit_exe();
+    EXPECT_EQ(1u, before.exit_code) << before.text;
+    expect_same_items(before);
+    for (const audit::audit_item& item : before.items) {
+        if (!item.counted)
+            continue;
+        EXPECT_EQ(audit::item_state::present, item.state) << audit::item_line(item);
+    }
+
+    const process_output cleaner = run_process(L"\"" + bin_path(L"FerrolinkCleaner.exe") + L"\"", work_.path());
+    ASSERT_EQ(0u, cleaner.exit_code) << cleaner.console;
+
+    const audit_output after = run_audit_exe();
+    EXPECT_EQ(0u, after.exit_code) << after.text;
+    expect_same_items(after);
+    for (const audit::audit_item& item : after.items) {
+        if (!item.counted)
+            continue;
+        EXPECT_EQ(audit::item_state::absent, item.state) << audit::item_line(item);
+    }
+    // Wine keeps Windows Installer's index of upgrade codes after the registration is gone; the audit shows it
+    // and does not count it.
+    const audit::audit_item* index = find_item(after, "Windows Installer's index");
+    ASSERT_NE(nullptr, index);
+    EXPECT_FALSE(index->counted);
+}
+
+TEST_F(audit_exe, the_profiles_an_unattended_run_keeps_do_not_count)
+{
+    ASSERT_EQ(0u, footprint::write_client_keys());
+    const process_output cleaner =
+        run_process(L"\"" + bin_path(L"FerrolinkCleaner.exe") + L"\" -auto", work_.path());
+    ASSERT_EQ(0u, cleaner.exit_code) << cleaner.console;
+
+    const audit_output after = run_audit_exe();
+    EXPECT_EQ(0u, after.exit_code) << after.text;
+    const audit::audit_item* product_key = find_item(after, "row 1 HKLM\\Software\\Orvane\\SSL-VPN Ferrolink");
+    ASSERT_NE(nullptr, product_key);
+    EXPECT_EQ(audit::item_state::present, product_key->state);
+    EXPECT_FALSE(product_key->counted);
+}
+
+TEST(audit_verdict, present_wins_then_unchecked_then_clean)
+{
+    const auto item = [](audit::item_state state, bool counted) {
+        audit::audit_item one;
+        one.state = state;
+        one.counted = counted;
+        return one;
+    };
+    using audit::item_state;
+    const struct {
+        std::vector<audit::audit_item> items;
+        int exit_code;
+    } cases[] = {
+        {{}, 0},
+        {{item(item_state::absent, true), item(item_state::present, false)}, 0},
+        {{item(item_state::unchecked, false)}, 0},
+        {{item(item_state::absent, true), item(item_state::unchecked, true)}, 2},
+        {{item(item_state::unchecked, true), item(item_state::present, true)}, 1},
+        {{item(item_state::present, true), item(item_state::absent, true)}, 1},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        audit::audit_report report;
+        report.items = cases[i].items;
+        EXPECT_EQ(cases[i].exit_code, audit::exit_code_of(audit::verdict_of(report))) << "case " << i;
+    }
+}
+
+TEST(audit_command_line, a_wrong_word_exits_2_with_the_usage)
+{
+    const process_output out = run_process(L"\"" + bin_path(L"FerrolinkAudit.exe") + L"\" --jsn");
+    EXPECT_EQ(2u, out.exit_code);
+    EXPECT_NE(std::string::npos, out.console.find("usage: FerrolinkAudit [--json]")) << out.console;
+}
+
+} // namespace
