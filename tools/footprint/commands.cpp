@@ -2,6 +2,8 @@
 #include "commands.h"
 
 #include "adapter.h"
+#include "audit/checks.h"
+#include "audit/text_report.h"
 #include "common.h"
 #include "driver_package.h"
 #include "install_folder.h"
@@ -111,22 +113,23 @@ bool has_flag(const arguments& args, const wchar_t* flag)
     return false;
 }
 
-int show_install_folder(const std::wstring& folder)
+// The audit's install folder items; a folder named on the command line is looked at as well.
+int show_install_folder(const arguments& args, size_t index)
 {
-    const std::wstring registered = registered_install_dir();
-    std::printf("InstallDir: %s\n", registered.empty() ? "not registered" : utf8(registered).c_str());
-    if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        std::printf("install folder %s: not there\n", utf8(folder).c_str());
-        return kDone;
-    }
-    const std::vector<std::wstring> entries = list_tree(folder);
-    std::printf("install folder %s: %u entries\n", utf8(folder).c_str(), static_cast<unsigned>(entries.size()));
-    for (const std::wstring& entry : entries)
-        std::printf("  %s\n", utf8(entry).c_str());
-    return kDone;
+    std::vector<audit::audit_item> items = audit::check_install_folder();
+    if (index < args.size() && args[index].compare(0, 2, L"--") != 0)
+        items.push_back(audit::check_folder(args[index]));
+    return print_audit_items(items);
 }
 
 } // namespace
+
+int print_audit_items(const std::vector<audit::audit_item>& items)
+{
+    for (const audit::audit_item& item : items)
+        std::printf("%s\n", audit::item_line(item).c_str());
+    return kDone;
+}
 
 int services_command(const arguments& args)
 {
@@ -143,9 +146,7 @@ int services_command(const arguments& args)
     }
     if (action != L"status")
         return kUsage;
-    for (const wchar_t* name : client_service_names)
-        std::printf("service %s: %s\n", utf8(name).c_str(), utf8(state_name(service_state(name))).c_str());
-    return kDone;
+    return print_audit_items(audit::check_client_services());
 }
 
 int adapter_command(const arguments& args)
@@ -167,16 +168,7 @@ int adapter_command(const arguments& args)
         return report("removing the adapters", remove_adapters(client_adapter_id_list()));
     if (action != L"status")
         return kUsage;
-    const std::vector<adapter> found = find_adapters(client_adapter_id_list());
-    if (found.empty())
-        std::printf("adapters with the client's hardware ids: none\n");
-    for (const adapter& one : found) {
-        std::string ids;
-        for (const std::string& id : one.hardware_ids)
-            ids += (ids.empty() ? "" : ",") + id;
-        std::printf("adapter %s: %s\n", one.instance_id.c_str(), ids.c_str());
-    }
-    return kDone;
+    return print_audit_items(audit::check_adapters());
 }
 
 int driver_command(const arguments& args)
@@ -196,12 +188,7 @@ int driver_command(const arguments& args)
         return report("removing the driver packages", remove_footprint_infs());
     if (action != L"status")
         return kUsage;
-    const std::vector<std::string> names = footprint_infs();
-    if (names.empty())
-        std::printf("driver packages in %s: none\n", utf8(inf_folder()).c_str());
-    for (const std::string& name : names)
-        std::printf("driver package %s\\%s\n", utf8(inf_folder()).c_str(), name.c_str());
-    return kDone;
+    return print_audit_items(audit::check_driver_packages());
 }
 
 int files_command(const arguments& args)
@@ -210,7 +197,7 @@ int files_command(const arguments& args)
     const std::wstring action = explicit_action ? args[0] : L"make";
     const std::wstring folder = folder_argument(args, explicit_action ? 1 : 0);
     if (action == L"status")
-        return show_install_folder(folder);
+        return show_install_folder(args, explicit_action ? 1 : 0);
     if (action == L"remove") {
         const int result = report("removing the install folder", remove_install_tree(folder));
         return result != kDone ? result : report("unregistering InstallDir", unregister_install_dir());
@@ -236,12 +223,7 @@ int shortcuts_command(const arguments& args)
         return report("removing the shortcuts", remove_shortcuts());
     if (action != L"status")
         return kUsage;
-    const std::vector<std::wstring> found = existing_shortcuts();
-    if (found.empty())
-        std::printf("shortcuts: none\n");
-    for (const std::wstring& path : found)
-        std::printf("shortcut %s\n", utf8(path).c_str());
-    return kDone;
+    return print_audit_items(audit::check_shortcuts());
 }
 
 } // namespace footprint

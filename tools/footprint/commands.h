@@ -1,6 +1,8 @@
 // The footprint tool's parts as commands: `footprint <part> [action] [arguments]`.
 #pragma once
 
+#include "audit/audit_report.h"
+
 #include <string>
 #include <vector>
 
@@ -22,6 +24,9 @@ int adapter_command(const arguments& args);
 int driver_command(const arguments& args);
 int files_command(const arguments& args);
 int shortcuts_command(const arguments& args);
+
+// The status of a part: the audit's lines for its items. Returns 0.
+int print_audit_items(const std::vector<audit::audit_item>& items);
 
 extern const char services_usage[];
 extern const char adapter_usage[];

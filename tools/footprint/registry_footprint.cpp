@@ -1,5 +1,7 @@
 #include "registry_footprint.h"
 
+#include "audit/checks.h"
+#include "commands.h"
 #include "common.h"
 #include "install_folder.h"
 #include "mcl/mswin/unique_resource.h"
@@ -88,13 +90,6 @@ const wchar_t kComponents[] =
 const wchar_t* const kPackageComponents[] = {L"A2F1B6E0D4C3F5E4A8B9C1D2E3F4A5B6",
                                              L"D0C9B8A7F2E1B3A4C9D4E5F6A7B8C9D0"};
 
-const wchar_t* root_name(HKEY root)
-{
-    if (root == HKEY_CURRENT_USER)
-        return L"HKCU";
-    return root == HKEY_CLASSES_ROOT ? L"HKCR" : L"HKLM";
-}
-
 std::string utf8(const std::wstring& text)
 {
     const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -123,46 +118,9 @@ bool key_exists(HKEY root, const std::wstring& path)
     return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
-bool value_exists(HKEY root, const std::wstring& path, const wchar_t* name)
-{
-    unique_hkey key;
-    return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS &&
-           ::RegQueryValueExW(key.get(), name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-}
-
-std::string presence_line(HKEY root, const std::wstring& path)
-{
-    return std::string("registry key ") + utf8(root_name(root)) + "\\" + utf8(path) + ": " +
-           (key_exists(root, path) ? "present" : "gone");
-}
-
 std::wstring package_path()
 {
     return program_folder() + L"\\msi\\ferrolink_client.msi";
-}
-
-// The subkeys of the product key that are there, as "Standalone\Profiles\Branch" and the like.
-void list_subkeys(HKEY root, const std::wstring& path, const std::wstring& relative, std::vector<std::string>& out)
-{
-    unique_hkey key;
-    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-        return;
-    wchar_t name[256];
-    DWORD length = 256;
-    for (DWORD index = 0; ::RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) ==
-                          ERROR_SUCCESS;
-         ++index, length = 256) {
-        const std::wstring child = relative.empty() ? std::wstring(name) : relative + L"\\" + name;
-        out.push_back("  " + utf8(child));
-        list_subkeys(root, path + L"\\" + name, child, out);
-    }
-}
-
-int show_status()
-{
-    for (const std::string& line : registry_status())
-        std::printf("%s\n", line.c_str());
-    return 0;
 }
 
 int report(const char* what, DWORD error)
@@ -231,44 +189,15 @@ DWORD uninstall_client_package()
     return 0;
 }
 
-std::vector<std::string> registry_status()
-{
-    std::vector<std::string> lines;
-    for (const registry_key& key : client_registry_keys) {
-        lines.push_back(presence_line(key.root, key.path));
-        if (key.root == HKEY_LOCAL_MACHINE && std::wstring(key.path) == kProductKey)
-            list_subkeys(key.root, key.path, std::wstring(), lines);
-    }
-    const std::wstring packed = kPackedProduct;
-    const std::wstring installer_keys[] = {
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(kProductCode),
-        L"SOFTWARE\\Classes\\Installer\\Features\\" + packed,
-        L"SOFTWARE\\Classes\\Installer\\Products\\" + packed,
-        L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\" + std::wstring(kPackedUpgrade),
-        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\" + packed,
-        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\\" + std::wstring(kPackedUpgrade),
-    };
-    for (const std::wstring& path : installer_keys)
-        lines.push_back(presence_line(HKEY_LOCAL_MACHINE, path));
-    lines.back() += " (Windows Installer's own index of upgrade codes, not among the cleaner's keys)";
-    for (const wchar_t* component : kPackageComponents) {
-        const std::wstring path = std::wstring(kComponents) + component;
-        lines.push_back("component " + utf8(component) + ": " +
-                        (value_exists(HKEY_LOCAL_MACHINE, path, kPackedProduct) ? "registered to the client"
-                         : key_exists(HKEY_LOCAL_MACHINE, path)                 ? "no longer the client's"
-                                                                                : "gone"));
-    }
-    const INSTALLSTATE state = ::MsiQueryProductStateW(kProductCode);
-    lines.push_back(std::string("Windows Installer product ") + utf8(kProductCode) + ": " +
-                    (state == INSTALLSTATE_DEFAULT ? "installed" : "not installed"));
-    return lines;
-}
-
 int registry_command(const std::vector<std::wstring>& args)
 {
     const std::wstring action = args.empty() ? L"make" : args[0];
-    if (action == L"status")
-        return show_status();
+    if (action == L"status") {
+        audit::audit_items items = audit::check_client_keys();
+        for (audit::audit_items more : {audit::check_installer_registration(), audit::check_registered_products()})
+            items.insert(items.end(), more.begin(), more.end());
+        return print_audit_items(items);
+    }
     if (action == L"remove") {
         const int result = report("uninstalling the client's package", uninstall_client_package());
         return report("deleting the client's keys", delete_client_keys()) | result;

@@ -26,9 +26,6 @@ DWORD delete_client_keys();
 DWORD install_client_package();
 DWORD uninstall_client_package();
 
-// One line per client key and per installer key of the client's package, saying whether it is there.
-std::vector<std::string> registry_status();
-
 int registry_command(const std::vector<std::wstring>& args);
 extern const char registry_usage[];
 
