@@ -16,6 +16,22 @@ bool assembler::front_header(header& out) const
     return read_header(current_.data(), current_.size(), out);
 }
 
+unsigned char* assembler::frame_space(std::size_t wanted, std::size_t& granted)
+{
+    granted = 0;
+    if (state_ != state::collecting || expected_ == 0)
+        return nullptr;
+    const std::size_t count = std::min(wanted, missing());
+    if (count == 0)
+        return nullptr;
+    if (!make_room(count)) {
+        state_ = state::out_of_memory;
+        return nullptr;
+    }
+    granted = count;
+    return current_.data() + current_.size();
+}
+
 void assembler::reset_front()
 {
     // A large frame's storage left with it; the next one starts in the inline storage again.

@@ -41,6 +41,27 @@ public:
         return frames;
     }
 
+    // Room for up to `wanted` further bytes of the front frame, to be filled in place (a large frame then
+    // needs neither a bounce copy nor small pieces). Null while the header is incomplete, or when storage
+    // cannot be had (status() then says so). `granted` is at most what the frame still misses. The room
+    // stays put until commit.
+    unsigned char* frame_space(std::size_t wanted, std::size_t& granted);
+
+    // Counts `count` bytes written into the room frame_space gave as received; hands the frame on when it is
+    // whole. Returns the number of frames handed out (0 or 1).
+    template <typename OnFrame>
+    std::size_t commit(std::size_t count, OnFrame&& on_frame)
+    {
+        const std::uint32_t held = current_.size();
+        current_.write(held, current_.data() + held, static_cast<std::uint32_t>(count));
+        if (!frame_complete())
+            return 0;
+        binary_t whole(std::move(current_));
+        reset_front();
+        on_frame(std::move(whole));
+        return 1;
+    }
+
     state status() const { return state_; }
     // Bytes held of the front frame, which is not complete yet.
     std::size_t buffered() const { return current_.size(); }

@@ -75,9 +75,14 @@ class ipc_read_channel : public ipc_channel {
 public:
     // Bytes read per wake-up of the read thread at most: it then looks at its stop event and its other
     // connections before it reads on.
-    static constexpr std::uint32_t read_budget = 64u * 1024u;
+    static constexpr std::uint32_t read_budget = 256u * 1024u;
+    // The rest of a large frame is read straight into its own storage, in pieces up to this size: each read
+    // costs a round trip through the system, so 4096-byte pieces would make a large frame slow.
+    static constexpr std::uint32_t large_read = 64u * 1024u;
 
     explicit ipc_read_channel(ipc_connection& owner) : ipc_channel(read_direction, owner) {}
+    // An outstanding read may be filling the assembler's storage: it is cancelled before that storage goes.
+    ~ipc_read_channel() override { close(); }
 
     // Collects what arrived and hands back every whole frame, in order. False when the pipe failed, storage
     // for a frame could not be had, or the other side sent a frame header that cannot be trusted; the
@@ -91,12 +96,17 @@ private:
     bool collect_outstanding(std::vector<binary_t>& frames);
     bool read_on(std::vector<binary_t>& frames);
     bool take(DWORD count, std::vector<binary_t>& frames);
+    bool accept(DWORD count, bool in_place, std::vector<binary_t>& frames);
+    // True while the assembler takes the stream; otherwise logs why it refused it.
+    bool stream_usable();
     bool pause_while_backlogged();
     // Wakes the read thread for the rest without a read outstanding.
     bool come_back();
 
     frame::assembler assembler_;
     std::atomic<bool> paused_{false};
+    // The outstanding read fills the front frame's storage rather than receive_area_.
+    bool reading_in_place_ = false;
     unsigned char receive_area_[transfer_size] = {};
 };
 

@@ -309,6 +309,9 @@ void ipc_peer::shut_down()
     stop(thread_stop_seconds);
     writer_.stop(thread_stop_seconds);
     reader_.stop(thread_stop_seconds);
+    // The read thread may have queued frames after the event thread stopped; their records would hold
+    // their connections, and so the pipes, open for good.
+    clear_events();
 
     std::vector<ipc_connection_ptr> dropped;
     {

@@ -55,25 +55,33 @@ bool ipc_read_channel::collect_outstanding(std::vector<binary_t>& frames)
                     code_of(error), mswin::error_text(error));
         return false;
     }
-    return transferred == 0 || take(transferred, frames);
+    return transferred == 0 || accept(transferred, reading_in_place_, frames);
 }
 
 bool ipc_read_channel::read_on(std::vector<binary_t>& frames)
 {
     std::uint32_t budget = read_budget;
     for (;;) {
-        // Within the budget only: then the frames cut so far go to the handlers, and the thread looks at its
-        // stop event and its other connections before it reads on.
-        if (budget == 0)
+        // Within the budget only, and no further once frames are whole (a read of tiny frames yields hundreds,
+        // each with bookkeeping of its own): then they go to the handlers, and the thread looks at its stop
+        // event and its other connections before it reads on.
+        if (budget == 0 || !frames.empty())
             return come_back();
+        std::size_t granted = 0;
+        unsigned char* room =
+            assembler_.missing() > transfer_size ? assembler_.frame_space(large_read, granted) : nullptr;
+        if (room == nullptr && assembler_.status() != frame::assembler::state::collecting)
+            return stream_usable();
+        const bool in_place = room != nullptr;
         prepare_overlapped();
         DWORD transferred = 0;
-        if (::ReadFile(handle_.get(), receive_area_, transfer_size, &transferred, &overlapped_)) {
+        if (::ReadFile(handle_.get(), in_place ? room : receive_area_,
+                       in_place ? static_cast<DWORD>(granted) : transfer_size, &transferred, &overlapped_)) {
             if (transferred == 0) {
                 MCL_LOG("mcl::ipc_read_channel::read", 245, "Failed to read from channel, return zero data");
                 return false;
             }
-            if (!take(transferred, frames))
+            if (!accept(transferred, in_place, frames))
                 return false;
             budget -= transferred < budget ? transferred : budget;
             continue;
@@ -81,6 +89,7 @@ bool ipc_read_channel::read_on(std::vector<binary_t>& frames)
         const DWORD error = ::GetLastError();
         if (error == ERROR_IO_PENDING) {
             io_outstanding_ = true;
+            reading_in_place_ = in_place;
             return true;
         }
         if (error == ERROR_MORE_DATA)
@@ -91,9 +100,22 @@ bool ipc_read_channel::read_on(std::vector<binary_t>& frames)
     }
 }
 
+bool ipc_read_channel::accept(DWORD count, bool in_place, std::vector<binary_t>& frames)
+{
+    if (!in_place)
+        return take(count, frames);
+    assembler_.commit(count, [&frames](binary_t&& whole) { frames.push_back(std::move(whole)); });
+    return true;
+}
+
 bool ipc_read_channel::take(DWORD count, std::vector<binary_t>& frames)
 {
     assembler_.feed(receive_area_, count, [&frames](binary_t&& whole) { frames.push_back(std::move(whole)); });
+    return stream_usable();
+}
+
+bool ipc_read_channel::stream_usable()
+{
     frame::header head;
     switch (assembler_.status()) {
     case frame::assembler::state::collecting:

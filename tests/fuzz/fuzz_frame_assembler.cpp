@@ -1,11 +1,13 @@
 // Feeds arbitrary bytes to the frame assembler in chunks of arbitrary sizes and checks it against the frame
 // cutter run over the whole stream: the same frames in the same order, the same verdict on a hostile header,
-// the unfinished tail held, and storage never far beyond the bytes held.
+// the unfinished tail held, and storage never far beyond the bytes held. Odd cut bytes fill the front frame in
+// place instead.
 #include "mcl/frame_assembler.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -44,10 +46,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t cut = cuts[turn % 4];
         if (cut != 0)
             chunk = cut % 64 == 0 ? std::size_t(cut) * 97 : cut % 64;
-        const std::size_t n = length - offset < chunk ? length - offset : chunk;
-        assembler.feed(stream + offset, n, [&](mcl::binary_t&& frame_bytes) {
-            got.emplace_back(frame_bytes.begin(), frame_bytes.end());
-        });
+        std::size_t n = length - offset < chunk ? length - offset : chunk;
+        const auto keep = [&](mcl::binary_t&& frame_bytes) { got.emplace_back(frame_bytes.begin(), frame_bytes.end()); };
+        std::size_t granted = 0;
+        unsigned char* room = cut % 2 == 1 ? assembler.frame_space(n, granted) : nullptr;
+        if (room != nullptr) {
+            // Filled in place, as a reader does for a large frame.
+            require(granted <= n && granted <= assembler.missing());
+            std::memcpy(room, stream + offset, granted);
+            assembler.commit(granted, keep);
+            n = granted;
+        } else {
+            assembler.feed(stream + offset, n, keep);
+        }
         offset += n;
         require(assembler.reserved() <= 2 * assembler.buffered() + 512);
         if (assembler.status() != frame::assembler::state::collecting)

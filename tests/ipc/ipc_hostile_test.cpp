@@ -124,8 +124,8 @@ TEST(IpcHostilePeer, EightMebibyteFrameComesBackWholeAndSoon)
     const DWORD took = ::GetTickCount() - started;
     ASSERT_EQ(payload.size(), data.size());
     EXPECT_EQ(std::memcmp(payload.data(), data.data(), data.size()), 0);
-    // It took 3.2 s when the read buffer grew 256 bytes at a time.
-    EXPECT_LT(took, 6000u);
+    // A guard against reading a large frame in small pieces again (3.2 s then); the goal is the benchmark's.
+    EXPECT_LT(took, 3000u);
 }
 
 TEST(IpcHostilePeer, FloodOfTinyOneWayFramesCostsMemoryInProportion)
@@ -248,7 +248,7 @@ TEST(IpcHostilePeer, LastMessageBeforeDisconnectIsWrittenBeforeThePipesClose)
     reader.join();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[1], make_frame(frame::message, 0x92, 2, {'b', 'y', 'e'}));
-    EXPECT_LT(took, 6000u);
+    EXPECT_LT(took, 1500u);
 }
 
 TEST(IpcHostilePeer, HandlerThatDisconnectsLeavesThePeerReadyForTheNextConnect)

@@ -83,6 +83,36 @@ TEST(FrameAssembler, YieldsWhatTheCutterCutsWhateverTheChunks)
     }
 }
 
+TEST(FrameAssembler, FramesFilledInPlaceMatchFramesFed)
+{
+    bytes stream = make_frame(frame::message, 1, bytes(70000, 0x44));
+    append(stream, make_frame(frame::reply, 2, {7}));
+    std::size_t consumed = 0;
+    const std::vector<bytes> expected = cut_whole(stream, consumed);
+
+    frame::assembler assembler;
+    std::vector<bytes> got;
+    const auto keep = [&](mcl::binary_t&& whole) { got.emplace_back(whole.begin(), whole.end()); };
+    std::size_t offset = 0;
+    while (offset < stream.size()) {
+        std::size_t granted = 0;
+        unsigned char* room = assembler.frame_space(5000, granted);
+        if (room == nullptr) {
+            // No header yet: it goes through feed, one byte at a time.
+            assembler.feed(stream.data() + offset, 1, keep);
+            ++offset;
+            continue;
+        }
+        ASSERT_LE(granted, assembler.missing());
+        std::copy(stream.begin() + static_cast<std::ptrdiff_t>(offset),
+                  stream.begin() + static_cast<std::ptrdiff_t>(offset + granted), room);
+        assembler.commit(granted, keep);
+        offset += granted;
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(assembler.status(), frame::assembler::state::collecting);
+}
+
 TEST(FrameAssembler, RefusesAnOversizedHeaderAfterTheGoodFramesBeforeIt)
 {
     const bytes good = make_frame(frame::reply, 7, {1, 2});
