@@ -1,6 +1,7 @@
 #include "cleaner/file_removal.h"
 
 #include "cleaner/folder_tree.h"
+#include "cleaner/footprint.h"
 #include "cleaner/install_dir_check.h"
 #include "cleaner/run_log.h"
 #include "cleaner/shell_paths.h"
@@ -15,7 +16,7 @@ namespace cleaner {
 
 namespace {
 
-const wchar_t kInstallKey[] = L"Software\\Orvane\\SSL-VPN Ferrolink\\Standalone";
+const wchar_t* const kInstallKey = footprint::install_key;
 const DWORD kInstallDirBytes = 1024;
 
 // The value is read wide, as stored: a narrow read would turn characters the code page lacks into
@@ -27,8 +28,8 @@ bool registered_install_dir(std::wstring& folder)
         return false;
     wchar_t value[kInstallDirBytes / sizeof(wchar_t)] = {};
     DWORD size = kInstallDirBytes;
-    if (::RegQueryValueExW(key.get(), L"InstallDir", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) !=
-        ERROR_SUCCESS)
+    if (::RegQueryValueExW(key.get(), footprint::install_dir_value, nullptr, nullptr, reinterpret_cast<BYTE*>(value),
+                           &size) != ERROR_SUCCESS)
         return false;
     return usable_install_dir(value, kInstallDirBytes / sizeof(wchar_t), folder);
 }
@@ -39,7 +40,8 @@ DWORD delete_install_folder()
     if (registered_install_dir(folder))
         return delete_folder_tree(folder);
     log_line("\tCan not find Ferrolink InstallDir in register,try to delete default path");
-    const DWORD error = path_in_shell_folder(CSIDL_PROGRAM_FILESX86, L"\\Orvane\\SSL-VPN\\Ferrolink", folder);
+    const DWORD error =
+        path_in_shell_folder(footprint::default_install_csidl, footprint::default_install_suffix, folder);
     return error != 0 ? error : delete_folder_tree(folder);
 }
 

@@ -2,6 +2,7 @@
 
 #include "cleaner/code_page.h"
 #include "cleaner/folder_tree.h"
+#include "cleaner/footprint.h"
 #include "cleaner/run_log.h"
 #include "cleaner/shell_paths.h"
 #include "mcl/mswin/unique_resource.h"
@@ -15,21 +16,14 @@ namespace cleaner {
 
 namespace {
 
-struct shortcut_file {
-    int csidl;
-    const wchar_t* suffix;
-};
+using shortcut_file = footprint::shell_item;
 
-const shortcut_file kShortcutFiles[] = {
-    {CSIDL_COMMON_STARTMENU, L"\\Orvane Ferrolink.lnk"},
-    {CSIDL_APPDATA, L"\\Microsoft\\Internet Explorer\\Quick Launch\\Orvane Ferrolink.lnk"},
-    {CSIDL_COMMON_DESKTOPDIRECTORY, L"\\Orvane Ferrolink.lnk"},
-};
+const auto& kShortcutFiles = footprint::shortcut_files;
 
 DWORD delete_program_group()
 {
     std::wstring group;
-    const DWORD error = path_in_shell_folder(CSIDL_COMMON_PROGRAMS, L"\\Orvane Ferrolink", group);
+    const DWORD error = path_in_shell_folder(footprint::program_group.csidl, footprint::program_group.suffix, group);
     return error != 0 ? error : delete_folder_tree(group);
 }
 
