@@ -1,5 +1,6 @@
 #include "cleaner/component_sweep.h"
 
+#include "cleaner/footprint.h"
 #include "cleaner/registry_tree.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
@@ -13,8 +14,7 @@ using mcl::mswin::unique_hkey;
 
 namespace {
 
-const wchar_t kComponentsPath[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";
+const wchar_t* const kComponentsPath = footprint::components_key;
 const DWORD kComponentNameBuffer = 260;
 const DWORD kValueNameBuffer = 2048;
 
