@@ -1,4 +1,4 @@
-#include "agent_status.h"
+#include "helper_cli/agent_status.h"
 
 #include "mcl/mswin/unique_resource.h"
 

@@ -1,4 +1,4 @@
-#include "self_test_tables.h"
+#include "helper_cli/self_test_tables.h"
 
 const std::vector<std::string> protected_service_names = {
     "ovenfsvc", "ovlogsvc", "ovtpsvc", "ovwpsvc", "OrvaneClientProtectionService", "ovcfdrv", "SFPMonitor"};

@@ -1,8 +1,8 @@
-#include "self_tests.h"
+#include "helper_cli/self_tests.h"
 
-#include "agent_status.h"
-#include "self_test_tables.h"
-#include "service_status.h"
+#include "helper_cli/agent_status.h"
+#include "helper_cli/self_test_tables.h"
+#include "helper_cli/service_status.h"
 
 #include "mcl/buffer.h"
 #include "mcl/mswin/service.h"

@@ -1,4 +1,4 @@
-#include "service_status.h"
+#include "helper_cli/service_status.h"
 
 #include "mcl/mswin/unique_resource.h"
 
