@@ -42,6 +42,16 @@ sleep 2
 echo "running client processes:"
 ps -eo args | grep -E '(FLGui|Ferrolink|FLIdle)\.exe' | grep -v grep | sed 's/^/  /' || true
 
+# FerrolinkAudit.exe: what is left of the client, one line per item; its exit code is the answer for fleet tools.
+audit() {
+  local rc=0
+  wine "$bin/FerrolinkAudit.exe" "$@" </dev/null | tr -d '\r' || rc=$?
+  echo "FerrolinkAudit.exe exit code: $rc"
+}
+echo
+echo "== FerrolinkAudit.exe before the run"
+audit
+
 echo
 echo "== running FerrolinkCleaner.exe (interactive; the pause returns at once without a keyboard)"
 work=$root/build/demo-run
@@ -65,3 +75,8 @@ for part in services adapter driver files shortcuts; do
   wine "$bin/footprint.exe" $part status </dev/null | tr -d '\r'
 done
 # <<< leftovers
+
+echo
+echo "== FerrolinkAudit.exe after the run (and the verdict of its --json form)"
+audit
+wine "$bin/FerrolinkAudit.exe" --json </dev/null | tr -d '\r' | grep -E '^  "(tool|version|result|exit_code)"' || true
