@@ -56,20 +56,10 @@ ovchelper::ovchelper() : mcl::ipc_peer(&handler_) { handler_.owner = this; }
 ovchelper::~ovchelper()
 {
     post_simple(leaving_message);
-    flush_posts();
-    // The peer's own destructor stops its event thread only after handler_ is gone; a message arriving
-    // meanwhile would reach a destroyed handler.
+    // Here, not in the peer's own destructor: that one stops the event thread only after handler_ is gone,
+    // so a message arriving meanwhile would reach a destroyed handler. Disconnecting also writes what is
+    // still queued, the leaving message among it, before the pipes close.
     disconnect();
-}
-
-void ovchelper::flush_posts()
-{
-    // Normally the write thread hands queued bytes to the pipe, but disconnect stops it first and a frame
-    // still queued then would be lost. Handing them over here puts them in the pipe, and closing the pipe
-    // waits (bounded) until the service has read them.
-    const mcl::ipc_connection_ptr connection = connection_at(0);
-    if (connection)
-        connection->write_channel().complete_write();
 }
 
 SC_HANDLE ovchelper::service_manager()

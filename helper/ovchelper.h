@@ -120,8 +120,6 @@ private:
     bool file_request(std::uint32_t operation, const char* folder, const char* path, request_result* result);
     bool entry_query(const entry_params& params, request_result* result);
 
-    // Hands the queued leaving message to the pipe before the threads stop.
-    void flush_posts();
     // The service control manager, opened for reading on first use and kept while the helper lives.
     SC_HANDLE service_manager();
     mcl::mswin::unique_schandle open_service(const std::string& name);
