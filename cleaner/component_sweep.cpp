@@ -1,6 +1,7 @@
 #include "cleaner/component_sweep.h"
 
 #include "cleaner/footprint.h"
+#include "cleaner/registry_key.h"
 #include "cleaner/registry_tree.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
@@ -48,8 +49,9 @@ std::vector<std::wstring> find_product_components(HKEY components, const std::ws
         DWORD length = kComponentNameBuffer;
         if (::RegEnumKeyExW(components, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             return found;
+        // A link there is opened as the link, which holds no product value: the sweep never reaches through it.
         unique_hkey component;
-        if (::RegOpenKeyExW(components, name, 0, KEY_READ, component.put()) != ERROR_SUCCESS)
+        if (open_key_itself(components, name, KEY_READ, component) != ERROR_SUCCESS)
             return found;
         if (holds_value_exactly(component.get(), packed_product))
             found.push_back(components_path + name);
@@ -60,7 +62,7 @@ std::vector<std::wstring> find_product_components(HKEY components, const std::ws
 LONG delete_product_value(HKEY root, const std::wstring& path, const std::wstring& packed_product, bool& now_empty)
 {
     unique_hkey component;
-    LONG status = ::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, component.put());
+    LONG status = open_key_itself(root, path, KEY_QUERY_VALUE | KEY_SET_VALUE, component);
     if (status != ERROR_SUCCESS)
         return status;
     status = ::RegDeleteValueW(component.get(), packed_product.c_str());
@@ -74,14 +76,15 @@ LONG delete_product_value(HKEY root, const std::wstring& path, const std::wstrin
     return status;
 }
 
-// The product no longer uses the component; the key itself goes only with its last client.
+// The product no longer uses the component; the key itself goes only with its last client. A key or value
+// that vanished since the scan (someone else released it) is just as gone.
 void release_component(HKEY root, const std::wstring& path, const std::wstring& packed_product)
 {
     bool now_empty = false;
     LONG status = delete_product_value(root, path, packed_product, now_empty);
     if (status == ERROR_SUCCESS && now_empty)
-        status = ::RegDeleteKeyW(root, path.c_str());
-    if (status != ERROR_SUCCESS)
+        status = delete_key_itself(root, path);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
         log_delete_failure(path, static_cast<DWORD>(status));
 }
 

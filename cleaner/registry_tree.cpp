@@ -1,5 +1,6 @@
 #include "cleaner/registry_tree.h"
 
+#include "cleaner/registry_key.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
 
@@ -24,27 +25,44 @@ std::wstring child_path(const std::wstring& path, const wchar_t* name)
     return child + name;
 }
 
+int delete_key(HKEY parent, const std::wstring& name, const std::wstring& path, bool keep_profiles);
+int delete_child(HKEY key, const std::wstring& name, const std::wstring& path, bool keep_profiles);
+
+// A subkey listed again right after it was deleted. The merged classes view shows the machine's key once the
+// user's key of that name is gone, and that one is deleted as well. Only a subkey that cannot even be opened
+// (nothing there to delete) is passed over; a bound keeps a listing that never changes from holding the pass.
+const int kRelistedAttempts = 4;
+
+bool still_there(HKEY key, const std::wstring& name)
+{
+    unique_hkey child;
+    return open_key_itself(key, name, KEY_QUERY_VALUE, child) != ERROR_FILE_NOT_FOUND;
+}
+
 // Deletes the subkeys of the open `key` (at `path`) one by one. A deleted subkey makes the next one move into its
-// index, so the index advances only past subkeys that stay.
-void delete_subkeys(HKEY root, HKEY key, const std::wstring& path, bool keep_profiles)
+// index, so the index advances only past subkeys that stay. Each subkey is opened below `key` itself, so that
+// nothing replaced on the way can lead the deleter elsewhere.
+void delete_subkeys(HKEY key, const std::wstring& path, bool keep_profiles)
 {
     DWORD index = 0;
     std::wstring last_deleted;
+    int relisted = 0;
     for (;;) {
         wchar_t name[kSubkeyNameBuffer] = {};
         DWORD length = kSubkeyNameBuffer;
         if (::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             return;
-        // A subkey reported gone that is still listed (a link whose target is missing) would be met forever.
-        if (last_deleted == name) {
+        if (last_deleted == name && (++relisted >= kRelistedAttempts || !still_there(key, name))) {
             ++index;
             continue;
         }
+        if (last_deleted != name)
+            relisted = 0;
         if (keep_profiles && std::wcscmp(name, kProfiles) == 0) {
             ++index;
             continue;
         }
-        if (delete_registry_tree(root, child_path(path, name), keep_profiles)) {
+        if (delete_child(key, name, path, keep_profiles)) {
             last_deleted = name;
             continue;
         }
@@ -82,11 +100,31 @@ int delete_registry_tree(HKEY root, const std::wstring& path, bool keep_profiles
         log_delete_failure(path, refused);
         return 0;
     }
-    if (::RegDeleteKeyW(root, path.c_str()) == ERROR_SUCCESS)
+    return delete_key(root, path, path, keep_profiles);
+}
+
+namespace {
+
+int delete_child(HKEY key, const std::wstring& name, const std::wstring& path, bool keep_profiles)
+{
+    const std::wstring child = child_path(path, name.c_str());
+    const DWORD refused = check_path(child);
+    if (refused != ERROR_SUCCESS) {
+        log_delete_failure(child, refused);
+        return 0;
+    }
+    return delete_key(key, name, child, keep_profiles);
+}
+
+// Deletes `name` below `parent`, known in the log as `path`. A link has no subkeys of its own, so it goes at
+// the first attempt, as the link.
+int delete_key(HKEY parent, const std::wstring& name, const std::wstring& path, bool keep_profiles)
+{
+    if (delete_key_itself(parent, name) == ERROR_SUCCESS)
         return 1;
     {
         unique_hkey key;
-        const LONG opened = ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put());
+        const LONG opened = open_key_itself(parent, name, KEY_READ, key);
         if (opened == ERROR_FILE_NOT_FOUND) {
             log_line("\tRegOpenKeyEx, Key [%s] uninstalled succeed.", to_utf8(path.c_str()).c_str());
             return 1;
@@ -95,9 +133,9 @@ int delete_registry_tree(HKEY root, const std::wstring& path, bool keep_profiles
             log_line("\tRegOpenKeyEx,failed to open the key.");
             return 0;
         }
-        delete_subkeys(root, key.get(), path, keep_profiles);
+        delete_subkeys(key.get(), path, keep_profiles);
     }
-    const LONG deleted = ::RegDeleteKeyW(root, path.c_str());
+    const LONG deleted = delete_key_itself(parent, name);
     if (deleted == ERROR_SUCCESS)
         return 1;
     if (keep_profiles && path == kProductKey)
@@ -105,5 +143,7 @@ int delete_registry_tree(HKEY root, const std::wstring& path, bool keep_profiles
     log_delete_failure(path, static_cast<DWORD>(deleted));
     return 0;
 }
+
+} // namespace
 
 } // namespace cleaner

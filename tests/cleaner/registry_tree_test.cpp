@@ -105,45 +105,65 @@ TEST_F(registry_tree, an_empty_path_never_reaches_the_root)
     EXPECT_EQ("\tFail to delete reg key [], lastError:87\n", log.text());
 }
 
-// A link to a missing key is listed by its parent but can be neither opened nor deleted by name.
-class dangling_link {
+// A link below `parent` to `target` (a kernel path such as "\\Registry\\Machine\\Software\\x"), removed again
+// as the link on destruction.
+class registry_link {
 public:
-    dangling_link(const std::wstring& parent, const wchar_t* name) : path_(parent + L"\\" + name)
+    registry_link(const std::wstring& parent, const wchar_t* name, const std::wstring& target)
+        : path_(parent + L"\\" + name)
     {
         HKEY created = nullptr;
         if (::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS,
                               nullptr, &created, nullptr) != ERROR_SUCCESS)
             return;
         const unique_hkey link(created);
-        const std::wstring target = L"\\Registry\\Machine\\Software\\" + unique_name(L"flmissing");
         made_ = ::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
                                  reinterpret_cast<const BYTE*>(target.c_str()),
                                  static_cast<DWORD>(target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
     }
-    ~dangling_link()
+    ~registry_link()
     {
         const unique_hkey link = open_key(HKEY_CURRENT_USER, path_, KEY_ALL_ACCESS, REG_OPTION_OPEN_LINK);
         if (link)
             ::RegDeleteKeyW(link.get(), L"");
     }
     bool made() const { return made_; }
+    bool exists() const { return static_cast<bool>(open_key(HKEY_CURRENT_USER, path_, KEY_READ, REG_OPTION_OPEN_LINK)); }
 
 private:
     std::wstring path_;
     bool made_ = false;
 };
 
+// A link to a missing key is listed by its parent but cannot be opened by name; as the link itself it goes.
 TEST_F(registry_tree, a_subkey_that_stays_listed_after_reported_gone_ends_the_pass)
 {
     ASSERT_TRUE(create_key(HKEY_CURRENT_USER, key(L"after")));
-    dangling_link link(base_, L"dangling");
+    registry_link link(base_, L"dangling", L"\\Registry\\Machine\\Software\\" + unique_name(L"flmissing"));
     ASSERT_TRUE(link.made());
     captured_log log;
-    EXPECT_EQ(0, cleaner::delete_registry_tree(HKEY_CURRENT_USER, base_, false));
-    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, key(L"after")));
-    EXPECT_EQ("\tRegOpenKeyEx, Key [" + narrow(key(L"dangling")) + "] uninstalled succeed.\n" +
-                  "\tFail to delete reg key [" + narrow(base_) + "], lastError:5\n",
-              log.text());
+    EXPECT_EQ(1, cleaner::delete_registry_tree(HKEY_CURRENT_USER, base_, false));
+    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, base_));
+    EXPECT_EQ("", log.text());
+}
+
+// A link below the client's key, or the key itself being one, never leads the deleter to the key it names.
+TEST_F(registry_tree, a_link_is_deleted_as_a_link_and_its_target_survives)
+{
+    const std::wstring target = L"Software\\" + unique_name(L"fltarget");
+    for (const wchar_t* deleted : {L"", L"\\link"}) {
+        SCOPED_TRACE(narrow(deleted));
+        ASSERT_TRUE(set_string(HKEY_LOCAL_MACHINE, target + L"\\a\\b", L"v", L"keep"));
+        ASSERT_TRUE(create_key(HKEY_CURRENT_USER, key(L"own")));
+        registry_link link(base_, L"link", L"\\Registry\\Machine\\" + target);
+        ASSERT_TRUE(link.made());
+        captured_log log;
+        EXPECT_EQ(1, cleaner::delete_registry_tree(HKEY_CURRENT_USER, base_ + deleted, false));
+        EXPECT_FALSE(link.exists());
+        EXPECT_TRUE(value_exists(HKEY_LOCAL_MACHINE, target + L"\\a\\b", L"v"));
+        EXPECT_EQ("", log.text());
+    }
+    delete_tree(HKEY_LOCAL_MACHINE, target);
 }
 
 // The components sweep over a Components key of the test's own.
