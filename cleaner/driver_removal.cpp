@@ -1,5 +1,6 @@
 #include "cleaner/driver_removal.h"
 
+#include "cleaner/code_page.h"
 #include "cleaner/footprint.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
@@ -22,21 +23,26 @@ using mcl::mswin::unique_local_block;
 const DWORD kHardwareIdBytes = 256;
 const DWORD kInfListSpare = 256;
 
-bool is_client_adapter(const char* first_hardware_id)
+// Compared ordinally, ignoring case: a linguistic comparison would take an id with an ignorable character
+// (a soft hyphen, say) for the client's.
+bool is_client_adapter(const wchar_t* first_hardware_id)
 {
     for (const char* id : footprint::adapter_ids) {
-        if (::lstrcmpiA(first_hardware_id, id) == 0)
+        const std::wstring wide_id(id, id + std::strlen(id));
+        if (::CompareStringOrdinal(first_hardware_id, -1, wide_id.c_str(), -1, TRUE) == CSTR_EQUAL)
             return true;
     }
     return false;
 }
 
-// The property is a list of strings; only its first one counts.
+// The property is a list of strings; only its first one counts. It is read wide, as stored: a narrow read
+// would turn characters the code page lacks into lookalikes of the client's ids.
 bool first_hardware_id_matches(HDEVINFO devices, SP_DEVINFO_DATA& device)
 {
-    char hardware_id[kHardwareIdBytes] = {};
-    if (!::SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID, nullptr,
-                                             reinterpret_cast<BYTE*>(hardware_id), kHardwareIdBytes - 1, nullptr))
+    wchar_t hardware_id[kHardwareIdBytes / sizeof(wchar_t)] = {};
+    if (!::SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_HARDWAREID, nullptr,
+                                             reinterpret_cast<BYTE*>(hardware_id),
+                                             kHardwareIdBytes - sizeof(wchar_t), nullptr))
         return false;
     return is_client_adapter(hardware_id);
 }
@@ -101,17 +107,10 @@ bool inf_list_size(const wchar_t* folder, DWORD& characters)
 }
 
 // Names convert to the active code page for the narrow SetupAPI calls; a name that cannot be written
-// there exactly could not be passed to them and is left out.
+// there exactly could not be passed to them and is left out. Under the UTF-8 code page every name can.
 bool to_active_code_page(const wchar_t* name, std::string& narrow)
 {
-    BOOL lossy = FALSE;
-    const int bytes = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr, &lossy);
-    if (bytes <= 1 || lossy)
-        return false;
-    narrow.assign(static_cast<size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, &narrow[0], bytes, nullptr, nullptr);
-    narrow.resize(static_cast<size_t>(bytes) - 1);
-    return true;
+    return to_code_page_exactly(CP_ACP, name, narrow);
 }
 
 // Every name in the buffer (the spare zero tail included) that begins with a lower-case "o": the

@@ -5,6 +5,8 @@
 
 #include <tlhelp32.h>
 
+#include <cwchar>
+
 namespace cleaner {
 
 using mcl::mswin::unique_handle;
@@ -25,6 +27,19 @@ DWORD find_first(HANDLE snapshot, const wchar_t* image_name)
     return 0;
 }
 
+// The file name part of the opened process's image. A process id can be reused between the snapshot and
+// the open; only a process that still carries the wanted name is terminated.
+bool has_image_name(HANDLE process, const wchar_t* image_name)
+{
+    wchar_t path[MAX_PATH * 4] = {};
+    DWORD length = static_cast<DWORD>(sizeof(path) / sizeof(path[0]));
+    if (!::QueryFullProcessImageNameW(process, 0, path, &length))
+        return false;
+    const wchar_t* separator = std::wcsrchr(path, L'\\');
+    const wchar_t* name = separator != nullptr ? separator + 1 : path;
+    return ::CompareStringOrdinal(name, -1, image_name, -1, TRUE) == CSTR_EQUAL;
+}
+
 } // namespace
 
 int stop_process(const wchar_t* image_name)
@@ -39,7 +54,9 @@ int stop_process(const wchar_t* image_name)
     if (process_id == 0)
         return 1;
 
-    unique_handle process(::OpenProcess(PROCESS_TERMINATE, FALSE, process_id));
+    unique_handle process(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+    if (process && !has_image_name(process.get(), image_name))
+        return 1;
     if (process && ::TerminateProcess(process.get(), 0))
         return 0;
 

@@ -1,6 +1,7 @@
 // Step 4 against the real device tree and driver store: adapters with the client's hardware ids and INF
 // packages whose names carry the client's driver marker.
 #include "captured_log.h"
+#include "cleaner/code_page.h"
 #include "cleaner/driver_removal.h"
 #include "footprint/adapter.h"
 #include "footprint/driver_package.h"
@@ -109,6 +110,45 @@ TEST_F(driver_removal, adapter_and_package_together)
     EXPECT_EQ(kPackageDeleted, log.text());
     EXPECT_TRUE(cleaner::restart_required);
     EXPECT_TRUE(footprint::find_adapters(footprint::client_adapter_id_list()).empty());
+}
+
+// A linguistic comparison ignores the soft hyphen and would take this adapter for the client's.
+TEST_F(driver_removal, an_adapter_id_with_an_ignorable_character_is_not_the_clients)
+{
+    const std::string lookalike = "orvane\xAD" "fldrv";
+    ASSERT_EQ(0u, footprint::add_adapter({lookalike}));
+    captured_log log;
+    EXPECT_EQ(1, cleaner::remove_driver());
+    EXPECT_EQ(std::string(kNoDevice) + kNoPackage, log.text());
+    EXPECT_EQ(1u, footprint::find_adapters({lookalike}).size());
+    EXPECT_EQ(0u, footprint::remove_adapters({lookalike}));
+}
+
+// Package names go to the narrow SetupAPI calls only when they convert exactly, with the flags each code
+// page allows: under the UTF-8 code page ("Use Unicode UTF-8") every proper name does.
+TEST(code_page, names_convert_exactly_or_not_at_all)
+{
+    struct conversion {
+        UINT code_page;
+        const wchar_t* name;
+        const char* narrow;  // null: no exact form
+    };
+    const conversion cases[] = {
+        {CP_UTF8, L"oem12.inf", "oem12.inf"},
+        {CP_UTF8, L"oem\u00E9.inf", "oem\xC3\xA9.inf"},
+        {CP_UTF8, L"oem\xD800.inf", nullptr},
+        {1252, L"oem12.inf", "oem12.inf"},
+        {1252, L"oem\u00E9.inf", "oem\xE9.inf"},
+        {1252, L"oem\uFF0E\uFF0E.inf", nullptr},
+        {1252, L"oem\u0131.inf", nullptr},
+    };
+    for (const conversion& c : cases) {
+        SCOPED_TRACE(narrow(c.name) + " in " + std::to_string(c.code_page));
+        std::string converted;
+        EXPECT_EQ(c.narrow != nullptr, cleaner::to_code_page_exactly(c.code_page, c.name, converted));
+        if (c.narrow != nullptr)
+            EXPECT_EQ(c.narrow, converted);
+    }
 }
 
 } // namespace
