@@ -20,10 +20,8 @@ std::string utf8(const std::wstring& text)
 bool running_elevated()
 {
     mcl::mswin::unique_handle token;
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
         return false;
-    token.reset(raw);
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
     return ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&

@@ -14,6 +14,17 @@ const char* verdict_sentence(verdict result)
     return "";
 }
 
+// Names and details come from the machine: a control character in a registry value must not start a line
+// of its own that reads like another item.
+std::string printable(std::string text)
+{
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    }
+    return text;
+}
+
 std::string padded(const char* word)
 {
     std::string text = word;
@@ -25,8 +36,8 @@ std::string padded(const char* word)
 
 std::string item_line(const audit_item& item)
 {
-    std::string line = padded(state_text(item.state)) + item.part + ": " + item.name;
-    std::string notes = item.detail;
+    std::string line = padded(state_text(item.state)) + item.part + ": " + printable(item.name);
+    std::string notes = printable(item.detail);
     if (item.state == item_state::unchecked) {
         notes += (notes.empty() ? "" : ", ") + std::string("error ") + std::to_string(item.error);
         if (item.needs_admin)
@@ -46,7 +57,7 @@ std::string text_report(const audit_report& report)
     for (const audit_item& item : report.items) {
         text += item_line(item) + "\n";
         if (item.needs_admin)
-            admin_only += "  " + item.part + ": " + item.name + "\n";
+            admin_only += "  " + item.part + ": " + printable(item.name) + "\n";
     }
     if (!admin_only.empty())
         text += "\nNot readable without administrator rights (run elevated to check them):\n" + admin_only;

@@ -246,6 +246,17 @@ TEST(audit_verdict, present_wins_then_unchecked_then_clean)
     }
 }
 
+TEST(audit_text, a_line_break_read_from_the_machine_stays_inside_its_item_line)
+{
+    audit::audit_item item;
+    item.part = "install folder";
+    item.name = "InstallDir";
+    item.state = audit::item_state::present;
+    item.detail = "C:\\x\r\nabsent    services: ORVANE_Ferrolink";
+    EXPECT_EQ("present   install folder: InstallDir (C:\\x??absent    services: ORVANE_Ferrolink)",
+              audit::item_line(item));
+}
+
 TEST(audit_command_line, a_wrong_word_exits_2_with_the_usage)
 {
     const process_output out = run_process(L"\"" + bin_path(L"FerrolinkAudit.exe") + L"\" --jsn");
