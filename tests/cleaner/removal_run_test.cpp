@@ -2,14 +2,22 @@
 // one with the client's footprint (services, adapter, driver package, installation folder, shortcuts).
 #include "captured_log.h"
 #include "footprint/adapter.h"
+#include "footprint/common.h"
 #include "footprint/driver_package.h"
 #include "footprint/install_folder.h"
 #include "footprint/services.h"
 #include "footprint/shortcuts.h"
 
+#include "mcl/mswin/unique_resource.h"
+
 #include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <iostream>
+#include <vector>
 
 using namespace fltest;
+using mcl::mswin::unique_hkey;
 
 namespace {
 
@@ -114,6 +122,156 @@ TEST_F(removal_run, the_client_footprint_is_gone_after_a_run)
     EXPECT_FALSE(footprint::inf_exists(package));
     EXPECT_FALSE(exists(install_folder_));
     EXPECT_TRUE(footprint::existing_shortcuts().empty());
+}
+
+// A registry link at HKLM `path` to the HKLM key `target`; whatever is left of it goes as the link on
+// destruction.
+class machine_link {
+public:
+    machine_link(const std::wstring& path, const std::wstring& target) : path_(path)
+    {
+        unique_hkey link;
+        const std::wstring kernel_target = L"\\Registry\\Machine\\" + target;
+        made_ = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                  KEY_ALL_ACCESS, nullptr, link.put(), nullptr) == ERROR_SUCCESS &&
+                ::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                                 reinterpret_cast<const BYTE*>(kernel_target.c_str()),
+                                 static_cast<DWORD>(kernel_target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    ~machine_link()
+    {
+        unique_hkey link;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, link.put()) ==
+            ERROR_SUCCESS)
+            ::RegDeleteKeyW(link.get(), L"");
+    }
+    machine_link(const machine_link&) = delete;
+    machine_link& operator=(const machine_link&) = delete;
+    bool made() const { return made_; }
+
+private:
+    std::wstring path_;
+    bool made_ = false;
+};
+
+bool machine_value_exists(const std::wstring& path, const wchar_t* name)
+{
+    unique_hkey key;
+    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS &&
+           ::RegQueryValueExW(key.get(), name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+std::wstring windows_folder()
+{
+    wchar_t windows[MAX_PATH] = {};
+    ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    return windows;
+}
+
+// Other names for the Windows folder and the profiles root, which the step must not take for the client's.
+std::vector<std::wstring> aliased_install_dirs()
+{
+    const std::wstring windows = windows_folder();
+    wchar_t short_name[MAX_PATH] = {};
+    std::vector<std::wstring> aliases = {L"\\\\localhost\\C$\\Windows", L"\\\\127.0.0.1\\c$\\users",
+                                         windows + L"::$INDEX_ALLOCATION", windows + L"\\System32\\drivers"};
+    if (::GetShortPathNameW(windows.c_str(), short_name, MAX_PATH) != 0)
+        aliases.push_back(short_name);
+    return aliases;
+}
+
+// Everything a hostile machine can hold here beside the client's footprint: lookalike fullwidth names in the
+// installation folder and the program group, a registry link below the client's key to an unrelated key with
+// subkeys, an InstallDir that names a guarded folder by another name. After a whole run only the client's
+// footprint is gone, and the log shows the refused InstallDir and the exact names. (Wine can make neither a
+// junction nor a read-only link.)
+TEST_F(removal_run, a_hostile_machine_loses_only_the_client_footprint)
+{
+    const std::wstring lookalike_dots = L"\uFF0E\uFF0E\uFF3C";
+    const std::wstring vendor = install_folder_.substr(0, install_folder_.find_last_of(L'\\'));
+    const std::wstring programs = shortcuts_.program_group.substr(0, shortcuts_.program_group.find_last_of(L'\\'));
+    const std::wstring victim = unique_name(L"flvictim");
+    const std::wstring target = L"Software\\" + unique_name(L"fltarget");
+    const std::wstring product_key = L"Software\\Orvane\\SSL-VPN Ferrolink";
+    for (const std::wstring& alias : aliased_install_dirs()) {
+        SCOPED_TRACE(narrow(alias));
+        for (const std::wstring& bystander : {vendor + L"\\" + victim, programs + L"\\" + victim}) {
+            ASSERT_EQ(0u, footprint::create_folders(bystander));
+            write_text(bystander + L"\\keep.txt", "x");
+        }
+        ASSERT_EQ(0u, footprint::make_install_tree(install_folder_));
+        ASSERT_EQ(0u, footprint::create_folders(install_folder_ + L"\\" + lookalike_dots + victim));
+        ASSERT_EQ(0u, footprint::make_shortcuts(install_folder_ + L"\\Ferrolink.exe"));
+        ASSERT_EQ(0u, footprint::create_folders(shortcuts_.program_group + L"\\" + lookalike_dots + victim));
+        ASSERT_EQ(0u, footprint::set_install_dir_value(REG_SZ, alias.c_str(),
+                                                       static_cast<DWORD>((alias.size() + 1) * sizeof(wchar_t))));
+        unique_hkey target_key;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (target + L"\\a\\b").c_str(), 0, nullptr, 0,
+                                                   KEY_ALL_ACCESS, nullptr, target_key.put(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(target_key.get(), L"keep", 0, REG_SZ,
+                                                  reinterpret_cast<const BYTE*>(L"x"), 2 * sizeof(wchar_t)));
+        const machine_link link(product_key + L"\\Standalone\\link", target);
+        ASSERT_TRUE(link.made());
+
+        run();
+        const std::string log = run_log();
+        EXPECT_NE(std::string::npos,
+                  section(log, "5.Try", "6.Try")
+                      .find("\tCan not find Ferrolink InstallDir in register,try to delete default path\n"))
+            << log;
+        EXPECT_NE(std::string::npos, log.find("\\???" + narrow(victim) + "]...succeed\n")) << log;
+        EXPECT_FALSE(exists(install_folder_));
+        EXPECT_TRUE(footprint::existing_shortcuts().empty());
+        unique_hkey client;
+        EXPECT_NE(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, product_key.c_str(), 0, KEY_READ, client.put()));
+
+        EXPECT_TRUE(exists(vendor + L"\\" + victim + L"\\keep.txt"));
+        EXPECT_TRUE(exists(programs + L"\\" + victim + L"\\keep.txt"));
+        EXPECT_TRUE(machine_value_exists(target + L"\\a\\b", L"keep"));
+        EXPECT_TRUE(exists(windows_folder() + L"\\System32\\drivers"));
+        remove_tree(vendor + L"\\" + victim);
+        remove_tree(programs + L"\\" + victim);
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, target.c_str());
+        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, target.c_str());
+    }
+}
+
+// The first `bytes` bytes of a file, exactly as stored.
+std::string read_head(const std::wstring& path, DWORD bytes)
+{
+    const mcl::mswin::unique_handle file(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string head(bytes, '\0');
+    DWORD got = 0;
+    if (!file || !::ReadFile(file.get(), &head[0], bytes, &got, nullptr))
+        return std::string();
+    head.resize(got);
+    return head;
+}
+
+// Every shipped program is relocatable with a high-entropy address space, keeps data non-executable and is
+// terminal-server aware. A program not built in this tree is reported and passed over.
+TEST(shipped_programs, carry_the_pe_security_flags)
+{
+    const WORD wanted = IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT |
+                        IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA | IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE;
+    for (const wchar_t* program : {L"FerrolinkCleaner.exe", L"OVClientHelperCLI.exe", L"FerrolinkAudit.exe"}) {
+        SCOPED_TRACE(narrow(program));
+        const std::wstring path = bin_path(program);
+        if (!exists(path)) {
+            std::cout << narrow(program) << " is not built here; not checked\n";
+            continue;
+        }
+        const std::string image = read_head(path, 4096);
+        ASSERT_GE(image.size(), sizeof(IMAGE_DOS_HEADER));
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+        ASSERT_EQ(IMAGE_DOS_SIGNATURE, dos->e_magic);
+        ASSERT_GE(image.size(), static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64));
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image.data() + dos->e_lfanew);
+        ASSERT_EQ(static_cast<DWORD>(IMAGE_NT_SIGNATURE), nt->Signature);
+        ASSERT_EQ(IMAGE_NT_OPTIONAL_HDR64_MAGIC, nt->OptionalHeader.Magic);
+        EXPECT_EQ(wanted, nt->OptionalHeader.DllCharacteristics & wanted);
+    }
 }
 
 } // namespace
