@@ -6,6 +6,8 @@
 #include <devguid.h>
 #include <setupapi.h>
 
+#include <cstring>
+
 namespace audit {
 
 namespace {
@@ -13,18 +15,26 @@ namespace {
 const char kPart[] = "adapters";
 const DWORD kHardwareIdBytes = 256;
 
-// The first string of the device's hardware id list; empty when it cannot be read.
-std::string first_hardware_id(HDEVINFO devices, SP_DEVINFO_DATA& device)
+// The first string of the device's hardware id list, read wide as stored; empty when it cannot be read.
+std::wstring first_hardware_id(HDEVINFO devices, SP_DEVINFO_DATA& device)
 {
-    char hardware_id[kHardwareIdBytes] = {};
-    if (!::SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID, nullptr,
-                                             reinterpret_cast<BYTE*>(hardware_id), kHardwareIdBytes - 1, nullptr))
-        return std::string();
+    wchar_t hardware_id[kHardwareIdBytes / sizeof(wchar_t)] = {};
+    if (!::SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_HARDWAREID, nullptr,
+                                             reinterpret_cast<BYTE*>(hardware_id),
+                                             kHardwareIdBytes - sizeof(wchar_t), nullptr))
+        return std::wstring();
     return hardware_id;
 }
 
+// Compared as the driver removal compares them: ordinally, ignoring case.
+bool same_id(const std::wstring& hardware_id, const char* client_id)
+{
+    const std::wstring wide_id(client_id, client_id + std::strlen(client_id));
+    return ::CompareStringOrdinal(hardware_id.c_str(), -1, wide_id.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 // The first hardware ids of every network-class device, present or not, as the driver removal sees them.
-bool network_device_ids(std::vector<std::string>& ids, DWORD& error)
+bool network_device_ids(std::vector<std::wstring>& ids, DWORD& error)
 {
     const mcl::mswin::unique_hdevinfo devices(::SetupDiGetClassDevsW(&GUID_DEVCLASS_NET, nullptr, nullptr, 0));
     if (!devices) {
@@ -46,7 +56,7 @@ bool network_device_ids(std::vector<std::string>& ids, DWORD& error)
 audit_items check_adapters()
 {
     audit_items items;
-    std::vector<std::string> ids;
+    std::vector<std::wstring> ids;
     DWORD error = 0;
     const bool listed = network_device_ids(ids, error);
     for (const char* client_id : cleaner::footprint::adapter_ids) {
@@ -56,8 +66,8 @@ audit_items check_adapters()
             continue;
         }
         unsigned count = 0;
-        for (const std::string& id : ids) {
-            if (::lstrcmpiA(id.c_str(), client_id) == 0)
+        for (const std::wstring& id : ids) {
+            if (same_id(id, client_id))
                 ++count;
         }
         items.push_back(count == 0 ? absent_item(kPart, name)

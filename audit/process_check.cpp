@@ -12,14 +12,14 @@ namespace {
 const char kPart[] = "processes";
 
 // How many running processes carry the image name, compared as the process stopper does (whole name,
-// ignoring case).
+// ordinally, ignoring case).
 unsigned count_running(HANDLE snapshot, const wchar_t* image)
 {
     unsigned count = 0;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
-        if (::lstrcmpiW(entry.szExeFile, image) == 0)
+        if (::CompareStringOrdinal(entry.szExeFile, -1, image, -1, TRUE) == CSTR_EQUAL)
             ++count;
     }
     return count;
