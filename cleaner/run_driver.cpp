@@ -4,6 +4,7 @@
 #include "cleaner/file_removal.h"
 #include "cleaner/installer_check.h"
 #include "cleaner/process_stop.h"
+#include "cleaner/protection_release.h"
 #include "cleaner/registry_cleanup.h"
 #include "cleaner/run_log.h"
 #include "cleaner/service_removal.h"
@@ -90,6 +91,18 @@ bool stop_client_processes()
     return true;
 }
 
+// Step 2. Its result is reported, but the run goes on either way and the verdict does not count it.
+void release_protection()
+{
+    console_line("2.Unprotecting Ferrolink resources..........");
+    log_line("2.Try to stop Ferrolink protection");
+    if (release_client_protection(run_log) == 0) {
+        console_line("succeed");
+        return;
+    }
+    console_line("failed\ntFailed to stop unprotect action. Maybe an exe installer? Continue...");
+}
+
 // Step 3. False aborts the run.
 bool remove_client_services()
 {
@@ -148,6 +161,7 @@ bool run_steps()
 {
     if (!stop_client_processes())
         return false;
+    release_protection();
     if (!remove_client_services())
         return false;
     return run_removal_steps();

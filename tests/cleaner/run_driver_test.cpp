@@ -16,6 +16,18 @@ const std::string kBanner = "Ferrolink Clean Tool - Version 2.5\nCopyright (C) 2
 const std::string kHeader = kBanner + kRule + "\nStart to Run Ferrolink Cleaner Tool\n\n";
 const std::string kStep1Console = "1.Stopping Ferrolink process..........succeed\n";
 const std::string kStep1Log = "1.Check and stop FLGui.exe and FLIdle.exe\n\tsucceed\n";
+// Without the protection service step 2 reaches nothing under either name; the run goes on.
+const std::string kStep2Console = "2.Unprotecting Ferrolink resources..........\nfailed\n"
+                                  "tFailed to stop unprotect action. Maybe an exe installer? Continue...\n";
+const std::string kStep2Log =
+    "2.Try to stop Ferrolink protection\n"
+    "\tTrying to stop protection of Ferrolink service:1\n"
+    "Unable to connect client protection service, please make sure it has been started.\n"
+    "\tTrying to stop protection of Ferrolink reg:1\n"
+    "Unable to connect client protection service, please make sure it has been started.\n"
+    "\tTrying to stop protection of Ferrolink service:2\n"
+    "\tTrying to stop protection of Ferrolink reg:2\n"
+    "3.Try to stop and uninstall Ferrolink Service\n";
 const std::string kSuccessConsole = "succeed\n\nUninstall Ferrolink succeed\n";
 const std::string kSuccessLog = "\n\nUninstall Ferrolink succeed\n";
 
@@ -44,7 +56,7 @@ TEST_F(cleaner_run, interactive_run_prints_header_steps_and_verdict_then_pauses)
 {
     const process_output out = run();
     EXPECT_EQ(0u, out.exit_code);
-    ASSERT_TRUE(starts_with(out.console, kHeader + kStep1Console)) << out.console;
+    ASSERT_TRUE(starts_with(out.console, kHeader + kStep1Console + kStep2Console + "3.Stopping")) << out.console;
     // The verdict completes the step 4 line; the pause prompt follows it, and no restart notice.
     const size_t verdict = out.console.find("4.Uninstalling Ferrolink.........." + kSuccessConsole);
     ASSERT_NE(std::string::npos, verdict) << out.console;
@@ -53,7 +65,7 @@ TEST_F(cleaner_run, interactive_run_prints_header_steps_and_verdict_then_pauses)
     EXPECT_FALSE(ends_with(out.console, kSuccessConsole)) << "no pause prompt after the verdict";
 
     const std::string log = log_in_work_dir();
-    EXPECT_TRUE(starts_with(log, kHeader + kStep1Log)) << log;
+    EXPECT_TRUE(starts_with(log, kHeader + kStep1Log + kStep2Log)) << log;
     EXPECT_TRUE(ends_with(log, kSuccessLog)) << log;
     EXPECT_FALSE(exists(automatic_log_)) << "interactive mode never logs to the temp folder";
 }
