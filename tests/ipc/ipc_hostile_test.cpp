@@ -245,7 +245,8 @@ TEST(IpcHostilePeer, LastMessageBeforeDisconnectIsWrittenBeforeThePipesClose)
     reader.join();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[1], make_frame(frame::message, 0x92, 2, {'b', 'y', 'e'}));
-    EXPECT_LT(took, 1500u);
+    // Bounded: 1 s for the queue, 2 s for the flush of the pipe.
+    EXPECT_LT(took, 3500u);
 }
 
 TEST(IpcHostilePeer, HandlerThatDisconnectsLeavesThePeerReadyForTheNextConnect)
@@ -271,7 +272,7 @@ TEST(IpcHostilePeer, ChannelThatCannotBeWaitedOnIsDroppedInsteadOfSpinning)
     // The event goes from under the read thread, as a handle closed by mistake elsewhere would.
     ASSERT_TRUE(::CloseHandle(pair.client.connection_at(0)->read_channel().io_event_handle()));
     pair.client.connections_changed();
-    EXPECT_TRUE(eventually([&] { return pair.client.connection_count() == 0; }, 2000));
+    EXPECT_TRUE(eventually([&] { return pair.client.connection_count() == 0; }));
     EXPECT_TRUE(log.contains("[mcl::ipc_peer::pipe_thread::run:641] - Failed to wait on an ipc channel")) << log.text();
 }
 
