@@ -32,6 +32,24 @@ wine "$bin/footprint.exe" files make --register </dev/null | tr -d '\r'
 wine "$bin/footprint.exe" shortcuts make </dev/null | tr -d '\r'
 # <<< footprint
 
+# The maker's protection service (our double) guards the client's service and its Standalone key; step 2 of
+# the run asks it to let go of both.
+protection_dir="$drive_c/protection"
+mkdir -p "$protection_dir"
+printf '%s\n' 'protect service ORVANE_Ferrolink' \
+  'protect reg HKLM SOFTWARE\OrVANE\SSL-VPN Ferrolink\Standalone' >"$protection_dir/script.txt"
+wine "$bin/protection_service.exe" install OrvaneClientProtectionService \
+  --script 'C:\protection\script.txt' --log 'C:\protection\frames.log' </dev/null | tr -d '\r'
+wine "$bin/protection_service.exe" start OrvaneClientProtectionService </dev/null | tr -d '\r'
+show_protection() {
+  for kind in service reg; do
+    echo "OVClientHelperCLI.exe -q $kind:"
+    (wine "$bin/OVClientHelperCLI.exe" -q $kind </dev/null || true) | tr -d '\r' | sed 's/^/  /'
+  done
+}
+echo "what the protection service guards:"
+show_protection
+
 # The client's processes: copies of our sleeper under the client's image names, started last so that the
 # footprint above does not disturb them.
 for image in FLGui.exe Ferrolink.exe FLIdle.exe; do
@@ -67,6 +85,8 @@ echo "== what is left of the footprint"
 sleep 1
 left=$(ps -eo args | grep -E '(FLGui|Ferrolink|FLIdle)\.exe' | grep -v grep || true)
 echo "client processes still running: ${left:-none}"
+echo "what the protection service guards now:"
+show_protection
 # >>> leftovers: each part of the footprint reports what remains of it here
 # registry: each client key and each installer key of the client's package, present or gone
 wine "$bin/footprint.exe" registry status </dev/null | tr -d '\r'
