@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Runs the folder-walk benchmark under Wine in a prefix of its own (a copy of the test template).
+# Usage: bench/run-folder.sh [BUILD_DIR]   (defaults to build/mingw)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/mingw}" && pwd)
+"$root/tools/wine/fresh-prefix.sh" "$build/wine" bench
+trap '"$root/tools/wine/stop-prefix.sh" "$build/wine" bench' EXIT
+WINEPREFIX="$build/wine/bench" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$build/bin/folder_bench.exe"
