@@ -2,6 +2,7 @@
 
 #include "cleaner/driver_removal.h"
 #include "cleaner/file_removal.h"
+#include "cleaner/footprint.h"
 #include "cleaner/installer_check.h"
 #include "cleaner/process_stop.h"
 #include "cleaner/protection_release.h"
@@ -74,8 +75,7 @@ bool stop_client_processes()
 {
     console_text("1.Stopping Ferrolink process..........");
     log_line("1.Check and stop FLGui.exe and FLIdle.exe");
-    static const wchar_t* const images[] = {L"FLGui.exe", L"Ferrolink.exe", L"FLIdle.exe"};
-    for (const wchar_t* image : images) {
+    for (const wchar_t* image : footprint::process_images) {
         const int result = stop_process(image);
         if (result == 2) {
             log_line("\tPlease Restart the Ferrolink Cleaner again");
