@@ -171,13 +171,9 @@ size_t root_length(const std::wstring& path)
     return end == std::wstring::npos ? path.size() : end + 1;
 }
 
-// The folder at `path` and every folder above it, by identity, into `ids`.
-void add_with_ancestors(const std::wstring& path, std::vector<identity>& ids)
+// The folder at `final` (a "\\?\" path) and every folder above it, by identity, into `ids`.
+void add_levels(std::wstring final, std::vector<identity>& ids)
 {
-    const unique_handle folder = open_folder(path);
-    std::wstring final;
-    if (!folder || !final_path(folder.get(), final))
-        return;
     const size_t root = root_length(final);
     for (;;) {
         const unique_handle level = open_folder(final.size() < root ? final + L"\\" : final);
@@ -189,6 +185,19 @@ void add_with_ancestors(const std::wstring& path, std::vector<identity>& ids)
             return;
         final.resize(parent);
     }
+}
+
+// A shell folder and every folder above it. Their paths come from the system, so the text of the full path
+// serves to find the folders above (resolving each through the mount manager costs far more).
+void add_with_ancestors(const std::wstring& path, std::vector<identity>& ids)
+{
+    std::wstring full;
+    if (path.empty() || !full_path(path, full))
+        return;
+    if (is_unc_path(full))
+        add_levels(L"\\\\?\\UNC\\" + full.substr(2), ids);
+    else if (is_drive_path(full + L"\\"))
+        add_levels(L"\\\\?\\" + full, ids);
 }
 
 void add_folder(const std::wstring& path, std::vector<identity>& ids)
@@ -275,7 +284,7 @@ bool lies_inside_a_guarded_tree(HANDLE folder, const std::vector<std::wstring>& 
     for (const std::wstring& tree : trees)
         add_folder(tree, guarded);
     std::vector<identity> levels;
-    add_with_ancestors(final, levels);
+    add_levels(final, levels);
     for (const identity& level : levels) {
         if (contains(guarded, level))
             return true;
