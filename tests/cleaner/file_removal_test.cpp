@@ -130,6 +130,21 @@ TEST_F(file_removal, a_damaged_registration_falls_back_to_the_default_folder)
     }
 }
 
+// A value that is not a string type holds bytes, read as text of the active code page, as always.
+TEST_F(file_removal, a_folder_registered_as_narrow_bytes_still_goes)
+{
+    const std::wstring registered = temp_ / L"Ferrolink";
+    ASSERT_EQ(0u, footprint::make_install_tree(registered));
+    const std::string bytes = narrow(registered) + '\0';
+    ASSERT_EQ(0u, footprint::set_install_dir_value(REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size())));
+    captured_log log;
+    EXPECT_EQ(1, cleaner::delete_files());
+    const std::string text = log.text();
+    EXPECT_TRUE(ends_with(text, "\tTry to delete folder [" + narrow(registered) + "]...succeed\n" + kSucceeded))
+        << text;
+    EXPECT_FALSE(exists(registered));
+}
+
 TEST_F(file_removal, a_file_that_cannot_be_deleted_fails_the_step_with_its_code)
 {
     const std::wstring registered = temp_ / L"Ferrolink";
