@@ -3,6 +3,10 @@
 #include "cleaner/footprint.h"
 #include "mcl/mswin/unique_resource.h"
 
+#include <cstring>
+#include <iterator>
+#include <vector>
+
 namespace audit {
 
 namespace {
@@ -42,14 +46,15 @@ audit_item service_item(SC_HANDLE manager, const char* part, const wchar_t* name
     return present_item(part, utf8(name), state_name(status.dwCurrentState));
 }
 
-template <size_t N>
-audit_items check_services(const char* part, const wchar_t* const (&names)[N])
+audit_items check_services(const char* part, const std::vector<std::wstring>& names)
 {
     audit_items items;
     const unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     const DWORD error = manager ? 0 : ::GetLastError();
-    for (const wchar_t* name : names)
-        items.push_back(manager ? service_item(manager.get(), part, name) : unchecked_item(part, utf8(name), error));
+    for (const std::wstring& name : names) {
+        items.push_back(manager ? service_item(manager.get(), part, name.c_str())
+                                : unchecked_item(part, utf8(name), error));
+    }
     return items;
 }
 
@@ -57,7 +62,10 @@ audit_items check_services(const char* part, const wchar_t* const (&names)[N])
 
 audit_items check_protection_services()
 {
-    audit_items items = check_services("protection service", cleaner::footprint::protection_service_names);
+    std::vector<std::wstring> names;
+    for (const char* name : cleaner::footprint::protection_service_names)
+        names.emplace_back(name, name + std::strlen(name));
+    audit_items items = check_services("protection service", names);
     for (audit_item& item : items)
         item.counted = false;
     return items;
@@ -65,7 +73,8 @@ audit_items check_protection_services()
 
 audit_items check_client_services()
 {
-    return check_services("services", cleaner::footprint::service_names);
+    const auto& names = cleaner::footprint::service_names;
+    return check_services("services", std::vector<std::wstring>(std::begin(names), std::end(names)));
 }
 
 } // namespace audit

@@ -12,10 +12,10 @@ namespace cleaner::footprint {
 // Step 1: the client's executable images, in the order they are stopped.
 inline const wchar_t* const process_images[] = {L"FLGui.exe", L"Ferrolink.exe", L"FLIdle.exe"};
 
-// Step 2: the maker's protection service, under the two names it has had. Not the client's own: the
-// cleaner only asks it to let go, and never removes it.
-inline const wchar_t* const protection_service_names[] = {L"OrvaneClientProtectionService",
-                                                            L"orvane_client_protection_svc"};
+// Step 2: the maker's protection service, under the two names it has had, narrow as the client helper takes
+// them. Not the client's own: the cleaner only asks it to let go, and never removes it.
+inline const char* const protection_service_names[] = {"OrvaneClientProtectionService",
+                                                         "orvane_client_protection_svc"};
 
 // Step 3: the client's own services, in the order they are removed.
 inline const wchar_t* const service_names[] = {L"ORVANE_Ferrolink", L"Orvane_Ferrolink_Service"};

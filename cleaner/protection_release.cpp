@@ -1,5 +1,6 @@
 #include "cleaner/protection_release.h"
 
+#include "cleaner/footprint.h"
 #include "helper/iovchelper.h"
 #include "helper_cli/helper_command.h"
 #include "mcl/mswin/unique_resource.h"
@@ -24,8 +25,8 @@ const std::int32_t kCarriedOut = -1;
 const std::int32_t kConnectTimeoutMs = 2000;
 const std::int32_t kWordCount = 3;
 
-const char kFirstServiceName[] = "OrvaneClientProtectionService";
-const char kSecondServiceName[] = "orvane_client_protection_svc";
+const char* const kFirstServiceName = footprint::protection_service_names[0];
+const char* const kSecondServiceName = footprint::protection_service_names[1];
 
 struct target {
     const char* const* words;
