@@ -24,7 +24,7 @@ public:
     // for its own stop, that request is withdrawn and the body goes on.
     virtual bool start();
 
-    // Sets stop_event, polls the thread's end up to seconds x 100 times 10 ms apart, then terminates it
+    // Sets stop_event, waits up to `seconds` for the thread to end, then terminates it
     // (at once for 0 seconds) and closes its handle. Called from the thread's own body it only sets stop_event.
     virtual void stop(unsigned seconds);
 
