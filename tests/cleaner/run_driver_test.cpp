@@ -222,25 +222,14 @@ TEST_F(restart_notice, is_never_shown_after_a_failed_run)
 TEST(cleaner_executable, embeds_the_elevation_manifest_and_version_2_5)
 {
     const std::wstring exe = bin_path(L"FerrolinkCleaner.exe");
-    HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(nullptr, module);
-    HRSRC manifest = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
-    ASSERT_NE(nullptr, manifest);
-    const char* text = static_cast<const char*>(::LockResource(::LoadResource(module, manifest)));
-    const std::string content(text, ::SizeofResource(module, manifest));
-    EXPECT_NE(std::string::npos, content.find("level=\"requireAdministrator\" uiAccess=\"false\""));
-    ::FreeLibrary(module);
+    EXPECT_NE(std::string::npos,
+              embedded_manifest(exe).find("level=\"requireAdministrator\" uiAccess=\"false\""));
 
-    DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(exe.c_str(), &ignored);
-    ASSERT_GT(size, 0u);
-    std::string block(size, '\0');
-    ASSERT_TRUE(::GetFileVersionInfoW(exe.c_str(), 0, size, &block[0]));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixed_size = 0;
-    ASSERT_TRUE(::VerQueryValueW(&block[0], L"\\", reinterpret_cast<void**>(&fixed), &fixed_size));
-    EXPECT_EQ(MAKELONG(5, 2), fixed->dwFileVersionMS);
-    EXPECT_EQ(MAKELONG(5, 2), fixed->dwProductVersionMS);
+    std::string block = version_block(exe);
+    VS_FIXEDFILEINFO fixed = {};
+    ASSERT_TRUE(version_of(block, fixed));
+    EXPECT_EQ(MAKELONG(5, 2), fixed.dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(5, 2), fixed.dwProductVersionMS);
     wchar_t* company = nullptr;
     UINT company_length = 0;
     ASSERT_TRUE(::VerQueryValueW(&block[0], L"\\StringFileInfo\\040904b0\\CompanyName",

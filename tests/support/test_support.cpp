@@ -212,4 +212,40 @@ std::wstring widen(const std::string& text)
     return result;
 }
 
+std::string embedded_manifest(const std::wstring& exe)
+{
+    HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module)
+        return {};
+    std::string content;
+    if (HRSRC manifest = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {
+        const char* text = static_cast<const char*>(::LockResource(::LoadResource(module, manifest)));
+        if (text)
+            content.assign(text, ::SizeofResource(module, manifest));
+    }
+    ::FreeLibrary(module);
+    return content;
+}
+
+std::string version_block(const std::wstring& exe)
+{
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    std::string block(size, '\0');
+    if (size == 0 || !::GetFileVersionInfoW(exe.c_str(), 0, size, &block[0]))
+        return {};
+    return block;
+}
+
+bool version_of(const std::string& block, VS_FIXEDFILEINFO& fixed)
+{
+    VS_FIXEDFILEINFO* found = nullptr;
+    UINT found_size = 0;
+    if (block.empty() || !::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&found), &found_size) ||
+        found_size < sizeof(fixed))
+        return false;
+    fixed = *found;
+    return true;
+}
+
 } // namespace fltest

@@ -78,6 +78,13 @@ private:
 // Copies the sleeper stand-in to `folder` under `image_name` and starts it.
 std::wstring copy_sleeper(const std::wstring& folder, const std::wstring& image_name);
 
+// The application manifest embedded in a program (resource 1 of type 24); empty when there is none.
+std::string embedded_manifest(const std::wstring& exe);
+
+// A program's version resource, whole; empty when there is none. version_of reads its fixed part.
+std::string version_block(const std::wstring& exe);
+bool version_of(const std::string& block, VS_FIXEDFILEINFO& fixed);
+
 std::string narrow(const std::wstring& text);
 std::wstring widen(const std::string& text);
 
