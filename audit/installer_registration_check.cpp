@@ -1,5 +1,6 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
+#include "cleaner/component_sweep.h"
 #include "cleaner/footprint.h"
 #include "cleaner/packed_guid.h"
 #include "mcl/mswin/unique_resource.h"
@@ -19,7 +20,6 @@ using mcl::mswin::unique_hkey;
 const char kPart[] = "installer";
 const int kFirstInstallerRow = 13;
 const size_t kProductCodeLength = 38;
-const DWORD kValueNameBuffer = 2048;
 
 // Windows Installer's own index of upgrade codes: written with a registration, left by the cleaner, and what
 // the related-products query reads on some implementations.
@@ -63,23 +63,6 @@ audit_item installer_key_item(int row, const fp::installer_key& key, const produ
     return key_item(kPart, row_label(row, key.root, path), key.root, path);
 }
 
-// True when the key holds a value named exactly `name`, letter case included.
-bool holds_value_exactly(HKEY key, const std::wstring& name)
-{
-    std::vector<wchar_t> value_name(kValueNameBuffer);
-    for (DWORD index = 0;; ++index) {
-        DWORD length = kValueNameBuffer;
-        const LONG status =
-            ::RegEnumValueW(key, index, value_name.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_MORE_DATA)
-            continue;
-        if (status != ERROR_SUCCESS)
-            return false;
-        if (length == name.size() && std::wmemcmp(value_name.data(), name.data(), length) == 0)
-            return true;
-    }
-}
-
 // Row 23: how many component keys still hold the product's value.
 audit_item component_item(const product_codes* codes)
 {
@@ -103,7 +86,7 @@ audit_item component_item(const product_codes* codes)
             break;
         unique_hkey component;
         if (::RegOpenKeyExW(components.get(), name, 0, KEY_READ, component.put()) == ERROR_SUCCESS &&
-            holds_value_exactly(component.get(), codes->packed))
+            cleaner::holds_value_exactly(component.get(), codes->packed))
             ++count;
     }
     return count == 0 ? absent_item(kPart, label) : present_item(kPart, label, std::to_string(count) + " key(s)");

@@ -1,6 +1,7 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
 #include "cleaner/footprint.h"
+#include "cleaner/installer_check.h"
 #include "mcl/mswin/unique_resource.h"
 
 namespace audit {
@@ -12,24 +13,6 @@ using mcl::mswin::unique_hkey;
 
 const char kPart[] = "products";
 const DWORD kSubkeyNameBuffer = 2048;
-const DWORD kValueBufferBytes = 2048;
-
-// Whether the product key's "ProductName" is a string that is exactly the client's name, as the
-// installer registration check compares it.
-bool has_client_name(HKEY product)
-{
-    wchar_t text[kValueBufferBytes / sizeof(wchar_t)] = {};
-    DWORD type = 0;
-    DWORD size = kValueBufferBytes;
-    if (::RegQueryValueExW(product, fp::product_name_value, nullptr, &type, reinterpret_cast<BYTE*>(text),
-                           &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
-    size_t length = size / sizeof(wchar_t);
-    while (length > 0 && text[length - 1] == L'\0')
-        --length;
-    return std::wstring(text, length) == fp::product_name;
-}
 
 } // namespace
 
@@ -52,7 +35,7 @@ audit_items check_registered_products()
             break;
         unique_hkey product;
         if (::RegOpenKeyExW(products.get(), name.c_str(), 0, KEY_READ, product.put()) == ERROR_SUCCESS &&
-            has_client_name(product.get()))
+            cleaner::has_client_product_name(product.get()))
             items.push_back(present_item(kPart, label, utf8(std::wstring(name.c_str(), length))));
     }
     if (items.empty())

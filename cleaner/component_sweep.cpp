@@ -19,6 +19,8 @@ const wchar_t* const kComponentsPath = footprint::components_key;
 const DWORD kComponentNameBuffer = 260;
 const DWORD kValueNameBuffer = 2048;
 
+} // namespace
+
 // True when `key` holds a value named exactly `name`, letter case included. The direct query ignores case and
 // answers for nearly every key; only where it finds a value does the enumeration confirm the exact name.
 bool holds_value_exactly(HKEY key, const std::wstring& name)
@@ -38,6 +40,8 @@ bool holds_value_exactly(HKEY key, const std::wstring& name)
             return true;
     }
 }
+
+namespace {
 
 // Paths of the component keys that hold the product's value, in the order the enumeration meets them.
 std::vector<std::wstring> find_product_components(HKEY components, const std::wstring& components_path,

@@ -12,6 +12,9 @@ namespace cleaner {
 // sharing the component keep their registration. Returns 0 only when the Components key cannot be opened.
 int sweep_components(const std::wstring& packed_product);
 
+// True when `key` holds a value named exactly `name`, letter case included (the audit asks the same).
+bool holds_value_exactly(HKEY key, const std::wstring& name);
+
 // The same over any Components key: `components_path` ends with a backslash.
 int sweep_components_under(HKEY root, const std::wstring& components_path, const std::wstring& packed_product);
 

@@ -20,8 +20,10 @@ const wchar_t* const kProductName = footprint::product_name;
 const DWORD kSubkeyNameBuffer = 2048;
 const DWORD kValueBufferBytes = 2048;
 
+} // namespace
+
 // True when the product key's "ProductName" is a string that is exactly the client's name.
-bool has_client_name(HKEY product)
+bool has_client_product_name(HKEY product)
 {
     wchar_t text[kValueBufferBytes / sizeof(wchar_t)] = {};
     DWORD type = 0;
@@ -38,6 +40,8 @@ bool has_client_name(HKEY product)
     return std::wstring(text, length) == kProductName;
 }
 
+namespace {
+
 // Name of the first product subkey registered under the client's name; false when there is none.
 bool find_client_product(HKEY products, std::wstring& subkey)
 {
@@ -49,7 +53,7 @@ bool find_client_product(HKEY products, std::wstring& subkey)
         unique_hkey product;
         if (::RegOpenKeyExW(products, name.c_str(), 0, KEY_READ, product.put()) != ERROR_SUCCESS)
             continue;
-        if (has_client_name(product.get())) {
+        if (has_client_product_name(product.get())) {
             subkey.assign(name.c_str(), length);
             return true;
         }
