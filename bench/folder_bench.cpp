@@ -4,6 +4,8 @@
 #include "cleaner/folder_tree.h"
 #include "cleaner/run_log.h"
 
+#include "bench_clock.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -17,18 +19,6 @@ const int kTopFolders = 10;
 const int kSubFolders = 10;
 const int kFilesPerFolder = 100;  // 10 x 10 x 100 = 10,000 files in 110 folders
 const int kRounds = 3;
-
-double now_ms()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 void write_file(const std::wstring& path)
 {

@@ -5,6 +5,8 @@
 #include "cleaner/component_sweep.h"
 #include "cleaner/registry_tree.h"
 
+#include "bench_clock.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -18,18 +20,6 @@ const int kComponents = 20000;
 const int kProductEvery = 4000;  // the product's value in a handful of component keys
 const int kRounds = 3;
 const wchar_t kProduct[] = L"41A8E2C5D3B706F4A9E1D2C4B6F8A013";
-
-double now_ms()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 std::wstring hex_name(unsigned seed)
 {

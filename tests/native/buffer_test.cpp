@@ -1,13 +1,13 @@
 #include "mcl/buffer.h"
 
+#include "byte_helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
 namespace {
-
-std::vector<unsigned char> bytes_of(const mcl::binary_t& b) { return std::vector<unsigned char>(b.begin(), b.end()); }
 
 std::vector<unsigned char> counting(std::uint32_t count, unsigned char first = 0)
 {

@@ -1,22 +1,13 @@
 #include "mcl/payload.h"
 
+#include "byte_helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 namespace {
-
-using bytes = std::vector<unsigned char>;
-
-bytes bytes_of(const mcl::binary_t& b) { return bytes(b.begin(), b.end()); }
-
-mcl::binary_t payload_of(const bytes& raw)
-{
-    mcl::binary_t b;
-    b.append(raw.data(), static_cast<std::uint32_t>(raw.size()));
-    return b;
-}
 
 TEST(PayloadWrite, IntegersAreLittleEndianWithoutPadding)
 {
