@@ -1,6 +1,6 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
-#include "cleaner/footprint.h"
+#include "footprint/footprint.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <devguid.h>
@@ -59,7 +59,7 @@ audit_items check_adapters()
     std::vector<std::wstring> ids;
     DWORD error = 0;
     const bool listed = network_device_ids(ids, error);
-    for (const char* client_id : cleaner::footprint::adapter_ids) {
+    for (const char* client_id : ferrolink::adapter_ids) {
         const std::string name = std::string("hardware id ") + client_id;
         if (!listed) {
             items.push_back(unchecked_item(kPart, name, error));

@@ -4,19 +4,6 @@
 
 namespace audit {
 
-std::string utf8(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    const int units = static_cast<int>(text.size());
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), units, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return std::string();
-    std::string result(static_cast<size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), units, &result[0], bytes, nullptr, nullptr);
-    return result;
-}
-
 bool running_elevated()
 {
     mcl::mswin::unique_handle token;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "audit/audit_report.h"
+#include "mcl/mswin/utf.h"
 
 #include <windows.h>
 
@@ -9,8 +10,8 @@
 
 namespace audit {
 
-// Wide Windows text as UTF-8 for the report.
-std::string utf8(const std::wstring& text);
+// Wide Windows text goes into the report as UTF-8.
+using mcl::mswin::wide_to_utf8;
 
 // Whether this process runs with administrator rights (an elevated token).
 bool running_elevated();

@@ -1,13 +1,13 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
-#include "cleaner/footprint.h"
+#include "footprint/footprint.h"
 #include "mcl/mswin/unique_resource.h"
 
 namespace audit {
 
 namespace {
 
-namespace fp = cleaner::footprint;
+namespace fp = ferrolink;
 using mcl::mswin::unique_hkey;
 
 const wchar_t kProfiles[] = L"Profiles";
@@ -54,7 +54,7 @@ audit_items check_client_keys()
     audit_items items;
     int row = 1;
     for (const fp::client_key& key : fp::client_keys) {
-        const std::string label = "row " + std::to_string(row++) + " " + root_name(key.root) + "\\" + utf8(key.path);
+        const std::string label = "row " + std::to_string(row++) + " " + root_name(key.root) + "\\" + wide_to_utf8(key.path);
         items.push_back(key_item("registry", label, key.root, key.path));
     }
     if (items.front().state == item_state::present && only_saved_profiles_left()) {

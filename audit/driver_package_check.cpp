@@ -1,6 +1,6 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
-#include "cleaner/footprint.h"
+#include "footprint/footprint.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <setupapi.h>
@@ -83,9 +83,9 @@ audit_items check_driver_packages()
     audit_items items;
     for (const std::wstring& name : names) {
         // The markers are plain ASCII, so they match the UTF-8 form exactly where they match the narrow one.
-        const std::string source = utf8(source_inf_name(name));
-        if (!source.empty() && cleaner::footprint::has_driver_marker(source.c_str()))
-            items.push_back(present_item(kPart, utf8(name), "source " + source));
+        const std::string source = wide_to_utf8(source_inf_name(name));
+        if (!source.empty() && ferrolink::has_driver_marker(source.c_str()))
+            items.push_back(present_item(kPart, wide_to_utf8(name), "source " + source));
     }
     if (items.empty())
         items.push_back(absent_item(kPart, "packages whose source INF name holds the client's marker"));

@@ -1,43 +1,27 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
-#include "cleaner/footprint.h"
-#include "mcl/mswin/unique_resource.h"
-
-#include <shlobj.h>
+#include "footprint/footprint.h"
+#include "footprint/install_dir.h"
 
 namespace audit {
 
 namespace {
 
 const char kPart[] = "install folder";
-const DWORD kInstallDirBytes = 1024;
 
-// The registered value, read wide as stored; its text when it is a string, empty otherwise.
-audit_item install_dir_item(std::wstring& folder)
+// The registered value as the removal reads it: wide, 1024 bytes, any type taken as text.
+audit_item install_dir_item(const ferrolink::registered_install_dir& registered)
 {
-    const std::string label = "InstallDir in HKLM\\" + utf8(cleaner::footprint::install_key);
-    mcl::mswin::unique_hkey key;
-    LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, cleaner::footprint::install_key, 0,
-                                  KEY_READ | KEY_WOW64_64KEY, key.put());
-    if (status == ERROR_FILE_NOT_FOUND)
+    const std::string label = "InstallDir in HKLM\\" + wide_to_utf8(ferrolink::install_key);
+    if (registered.status == ERROR_FILE_NOT_FOUND)
         return absent_item(kPart, label);
-    if (status != ERROR_SUCCESS)
-        return unchecked_item(kPart, label, static_cast<DWORD>(status));
-    wchar_t value[kInstallDirBytes / sizeof(wchar_t) + 1] = {};
-    DWORD size = kInstallDirBytes;
-    DWORD type = 0;
-    status = ::RegQueryValueExW(key.get(), cleaner::footprint::install_dir_value, nullptr, &type,
-                                reinterpret_cast<BYTE*>(value), &size);
-    if (status == ERROR_FILE_NOT_FOUND)
-        return absent_item(kPart, label);
-    if (status == ERROR_MORE_DATA)
+    if (registered.status == ERROR_MORE_DATA)
         return present_item(kPart, label, "longer than the cleaner reads");
-    if (status != ERROR_SUCCESS)
-        return unchecked_item(kPart, label, static_cast<DWORD>(status));
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
+    if (registered.status != ERROR_SUCCESS)
+        return unchecked_item(kPart, label, static_cast<DWORD>(registered.status));
+    if (registered.folder.empty())
         return present_item(kPart, label, "not text");
-    folder = value;
-    return present_item(kPart, label, utf8(folder));
+    return present_item(kPart, label, wide_to_utf8(registered.folder));
 }
 
 // Only a local absolute folder is looked at: a registered share name would send this read-only check out on
@@ -52,22 +36,26 @@ bool local_absolute_folder(const std::wstring& folder)
            folder.find(L'/') == std::wstring::npos;
 }
 
-audit_item registered_folder_item(const std::wstring& folder)
+// A folder the guard refuses is never deleted, so whatever is there is not the client's to count: it is
+// shown with the reason, and the cleaner turns to the default folder instead.
+audit_item registered_folder_item(const ferrolink::registered_install_dir& registered)
 {
-    const std::string label = "registered folder " + utf8(folder);
-    if (!local_absolute_folder(folder))
-        return unchecked_item(kPart, label, ERROR_BAD_PATHNAME);
-    return path_item(kPart, label, folder);
+    const std::string label = "registered folder " + wide_to_utf8(registered.folder);
+    const bool local = local_absolute_folder(registered.folder);
+    if (registered.usable())
+        return local ? path_item(kPart, label, registered.folder) : unchecked_item(kPart, label, ERROR_BAD_PATHNAME);
+    audit_item refused = local ? path_item(kPart, label, registered.folder) : present_item(kPart, label);
+    refused.detail = ferrolink::refusal_text(registered.verdict);
+    refused.counted = false;
+    return refused;
 }
 
 audit_item default_folder_item()
 {
-    wchar_t programs[MAX_PATH] = {};
-    if (!::SHGetSpecialFolderPathW(nullptr, programs, cleaner::footprint::default_install_csidl, FALSE) ||
-        programs[0] == L'\0')
+    std::wstring folder;
+    if (ferrolink::default_install_dir(folder) != 0)
         return unchecked_item(kPart, "default folder", ERROR_PATH_NOT_FOUND);
-    const std::wstring folder = std::wstring(programs) + cleaner::footprint::default_install_suffix;
-    return path_item(kPart, "default folder " + utf8(folder), folder);
+    return path_item(kPart, "default folder " + wide_to_utf8(folder), folder);
 }
 
 } // namespace
@@ -75,13 +63,13 @@ audit_item default_folder_item()
 audit_item check_folder(const std::wstring& folder)
 {
     if (!local_absolute_folder(folder))
-        return unchecked_item(kPart, "folder " + utf8(folder), ERROR_BAD_PATHNAME);
-    return path_item(kPart, "folder " + utf8(folder), folder);
+        return unchecked_item(kPart, "folder " + wide_to_utf8(folder), ERROR_BAD_PATHNAME);
+    return path_item(kPart, "folder " + wide_to_utf8(folder), folder);
 }
 
 audit_items check_install_folder()
 {
-    std::wstring registered;
+    const ferrolink::registered_install_dir registered = ferrolink::read_install_dir();
     audit_items items = {install_dir_item(registered)};
     // The value sits in a key on the profiles' path, which an unattended run keeps whole.
     audit_item& install_dir = items.front();
@@ -89,7 +77,7 @@ audit_items check_install_folder()
         install_dir.detail += (install_dir.detail.empty() ? "" : ", ") + std::string("kept with the saved profiles");
         install_dir.counted = false;
     }
-    if (!registered.empty())
+    if (registered.read() && !registered.folder.empty())
         items.push_back(registered_folder_item(registered));
     items.push_back(default_folder_item());
     return items;

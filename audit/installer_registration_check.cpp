@@ -1,53 +1,38 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
-#include "cleaner/component_sweep.h"
-#include "cleaner/footprint.h"
-#include "cleaner/packed_guid.h"
+#include "footprint/footprint.h"
+#include "footprint/installer_product.h"
 #include "mcl/mswin/unique_resource.h"
 
-#include <msi.h>
-
-#include <cwchar>
 #include <iterator>
 
 namespace audit {
 
 namespace {
 
-namespace fp = cleaner::footprint;
+namespace fp = ferrolink;
 using mcl::mswin::unique_hkey;
 
 const char kPart[] = "installer";
 const int kFirstInstallerRow = 13;
-const size_t kProductCodeLength = 38;
 
 // Windows Installer's own index of upgrade codes: written with a registration, left by the cleaner, and what
 // the related-products query reads on some implementations.
 const wchar_t kUpgradeIndex[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\\";
 
-struct product_codes {
-    std::wstring braced;
-    std::wstring packed;
-};
+using ferrolink::product_codes;
 
 // The first product of the client's upgrade family, as the registry cleanup asks for it; false when none is
 // registered or its code is not a braced GUID.
 bool related_product(product_codes& codes)
 {
-    wchar_t buffer[40] = {};
-    if (::MsiEnumRelatedProductsW(fp::upgrade_code, 0, 0, buffer) != ERROR_SUCCESS)
-        return false;
-    const std::wstring braced = buffer;
-    if (braced.size() != kProductCodeLength || braced.front() != L'{' || braced.back() != L'}')
-        return false;
-    codes.braced = braced;
-    codes.packed = cleaner::to_packed_guid(braced.substr(1, braced.size() - 2));
-    return !codes.packed.empty();
+    std::wstring braced;
+    return ferrolink::first_related_product(braced) && ferrolink::derive_product_codes(braced, codes);
 }
 
 std::string row_label(int row, HKEY root, const std::wstring& path)
 {
-    return "row " + std::to_string(row) + " " + root_name(root) + "\\" + utf8(path);
+    return "row " + std::to_string(row) + " " + root_name(root) + "\\" + wide_to_utf8(path);
 }
 
 audit_item installer_key_item(int row, const fp::installer_key& key, const product_codes* codes)
@@ -68,7 +53,7 @@ audit_item component_item(const product_codes* codes)
 {
     const int row = kFirstInstallerRow + static_cast<int>(std::size(fp::installer_keys));
     const std::string label = "row " + std::to_string(row) + " component values in HKLM\\" +
-                              utf8(fp::components_key) + (codes ? utf8(codes->packed) : "<packed product code>");
+                              wide_to_utf8(fp::components_key) + (codes ? wide_to_utf8(codes->packed) : "<packed product code>");
     if (codes == nullptr)
         return absent_item(kPart, label, "no product of the client's upgrade family is registered");
     unique_hkey components;
@@ -86,7 +71,7 @@ audit_item component_item(const product_codes* codes)
             break;
         unique_hkey component;
         if (::RegOpenKeyExW(components.get(), name, 0, KEY_READ, component.put()) == ERROR_SUCCESS &&
-            cleaner::holds_value_exactly(component.get(), codes->packed))
+            ferrolink::holds_value_exactly(component.get(), codes->packed))
             ++count;
     }
     return count == 0 ? absent_item(kPart, label) : present_item(kPart, label, std::to_string(count) + " key(s)");
@@ -95,7 +80,7 @@ audit_item component_item(const product_codes* codes)
 audit_item upgrade_index_item()
 {
     const std::wstring path = std::wstring(kUpgradeIndex) + fp::packed_upgrade_code;
-    audit_item item = key_item(kPart, "Windows Installer's index HKLM\\" + utf8(path), HKEY_LOCAL_MACHINE, path);
+    audit_item item = key_item(kPart, "Windows Installer's index HKLM\\" + wide_to_utf8(path), HKEY_LOCAL_MACHINE, path);
     item.detail = "Windows Installer's own record, which the cleaner does not remove";
     item.counted = false;
     return item;

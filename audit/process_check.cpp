@@ -1,6 +1,7 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
-#include "cleaner/footprint.h"
+#include "footprint/footprint.h"
+#include "footprint/process_image.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <tlhelp32.h>
@@ -19,7 +20,7 @@ unsigned count_running(HANDLE snapshot, const wchar_t* image)
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
-        if (::CompareStringOrdinal(entry.szExeFile, -1, image, -1, TRUE) == CSTR_EQUAL)
+        if (ferrolink::same_image_name(entry.szExeFile, image))
             ++count;
     }
     return count;
@@ -32,14 +33,14 @@ audit_items check_processes()
     audit_items items;
     const mcl::mswin::unique_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     const DWORD error = snapshot ? 0 : ::GetLastError();
-    for (const wchar_t* image : cleaner::footprint::process_images) {
+    for (const wchar_t* image : ferrolink::process_images) {
         if (!snapshot) {
-            items.push_back(unchecked_item(kPart, utf8(image), error));
+            items.push_back(unchecked_item(kPart, wide_to_utf8(image), error));
             continue;
         }
         const unsigned running = count_running(snapshot.get(), image);
-        items.push_back(running == 0 ? absent_item(kPart, utf8(image))
-                                     : present_item(kPart, utf8(image), std::to_string(running) + " running"));
+        items.push_back(running == 0 ? absent_item(kPart, wide_to_utf8(image))
+                                     : present_item(kPart, wide_to_utf8(image), std::to_string(running) + " running"));
     }
     return items;
 }

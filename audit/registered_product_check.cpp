@@ -1,14 +1,14 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
-#include "cleaner/footprint.h"
-#include "cleaner/installer_check.h"
+#include "footprint/footprint.h"
+#include "footprint/installer_product.h"
 #include "mcl/mswin/unique_resource.h"
 
 namespace audit {
 
 namespace {
 
-namespace fp = cleaner::footprint;
+namespace fp = ferrolink;
 using mcl::mswin::unique_hkey;
 
 const char kPart[] = "products";
@@ -18,8 +18,8 @@ const DWORD kSubkeyNameBuffer = 2048;
 
 audit_items check_registered_products()
 {
-    const std::string label = std::string("HKCR\\") + utf8(fp::installer_products_key) + " named \"" +
-                              utf8(fp::product_name) + "\"";
+    const std::string label = std::string("HKCR\\") + wide_to_utf8(fp::installer_products_key) + " named \"" +
+                              wide_to_utf8(fp::product_name) + "\"";
     unique_hkey products;
     const LONG opened = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, fp::installer_products_key, 0, KEY_READ, products.put());
     if (opened == ERROR_FILE_NOT_FOUND)
@@ -35,8 +35,8 @@ audit_items check_registered_products()
             break;
         unique_hkey product;
         if (::RegOpenKeyExW(products.get(), name.c_str(), 0, KEY_READ, product.put()) == ERROR_SUCCESS &&
-            cleaner::has_client_product_name(product.get()))
-            items.push_back(present_item(kPart, label, utf8(std::wstring(name.c_str(), length))));
+            ferrolink::has_client_product_name(product.get()))
+            items.push_back(present_item(kPart, label, wide_to_utf8(std::wstring(name.c_str(), length))));
     }
     if (items.empty())
         items.push_back(absent_item(kPart, label));

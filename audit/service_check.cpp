@@ -1,6 +1,6 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
-#include "cleaner/footprint.h"
+#include "footprint/footprint.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <cstring>
@@ -34,16 +34,16 @@ audit_item service_item(SC_HANDLE manager, const char* part, const wchar_t* name
     if (!service) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_SERVICE_DOES_NOT_EXIST)
-            return absent_item(part, utf8(name));
+            return absent_item(part, wide_to_utf8(name));
         // Only an installed service can refuse access.
         if (error == ERROR_ACCESS_DENIED)
-            return present_item(part, utf8(name), "state not readable by this account");
-        return unchecked_item(part, utf8(name), error);
+            return present_item(part, wide_to_utf8(name), "state not readable by this account");
+        return unchecked_item(part, wide_to_utf8(name), error);
     }
     SERVICE_STATUS status = {};
     if (!::QueryServiceStatus(service.get(), &status))
-        return present_item(part, utf8(name), "state unknown");
-    return present_item(part, utf8(name), state_name(status.dwCurrentState));
+        return present_item(part, wide_to_utf8(name), "state unknown");
+    return present_item(part, wide_to_utf8(name), state_name(status.dwCurrentState));
 }
 
 audit_items check_services(const char* part, const std::vector<std::wstring>& names)
@@ -53,7 +53,7 @@ audit_items check_services(const char* part, const std::vector<std::wstring>& na
     const DWORD error = manager ? 0 : ::GetLastError();
     for (const std::wstring& name : names) {
         items.push_back(manager ? service_item(manager.get(), part, name.c_str())
-                                : unchecked_item(part, utf8(name), error));
+                                : unchecked_item(part, wide_to_utf8(name), error));
     }
     return items;
 }
@@ -63,7 +63,7 @@ audit_items check_services(const char* part, const std::vector<std::wstring>& na
 audit_items check_protection_services()
 {
     std::vector<std::wstring> names;
-    for (const char* name : cleaner::footprint::protection_service_names)
+    for (const char* name : ferrolink::protection_service_names)
         names.emplace_back(name, name + std::strlen(name));
     audit_items items = check_services("protection service", names);
     for (audit_item& item : items)
@@ -73,7 +73,7 @@ audit_items check_protection_services()
 
 audit_items check_client_services()
 {
-    const auto& names = cleaner::footprint::service_names;
+    const auto& names = ferrolink::service_names;
     return check_services("services", std::vector<std::wstring>(std::begin(names), std::end(names)));
 }
 

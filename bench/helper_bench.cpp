@@ -1,7 +1,7 @@
 // The cleaner's per-target use of a client helper (create, service_stopped, connect, proto_compatible, one
 // unprotect, release) against the protection-service double running as a service. Prints the median of each
 // phase and of the whole, and the whole against the floor that reply polling sets (two requests of one poll).
-#include "helper/iovchelper.h"
+#include "helper/unique_helper.h"
 #include "mcl/ipc_peer.h"
 #include "double_control.h"
 
@@ -59,9 +59,9 @@ bool one_target(const std::string& service, phases& took)
         into = ms_since(mark);
         mark = clock_type::now();
     };
-    iovchelper* helper = create_helper();
+    unique_helper<> helper(create_helper());
     lap(took.create);
-    if (helper == nullptr)
+    if (!helper)
         return false;
     const bool stopped = helper->service_stopped(service);
     lap(took.stopped);
@@ -72,7 +72,7 @@ bool one_target(const std::string& service, phases& took)
     request_result result;
     const bool unprotected = compatible && helper->unprotect_service("ORVANE_Ferrolink", &result);
     lap(took.unprotect);
-    OVClientHelper::releaseHelper(helper);
+    helper.reset();
     lap(took.release);
     took.total = ms_since(start);
     return !stopped && unprotected;

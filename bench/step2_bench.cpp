@@ -5,7 +5,7 @@
 //   one whole "FerrolinkCleaner.exe -auto" on the demo footprint, each step timed from the moment its title
 //   line reaches the run log.
 #include "cleaner/protection_release.h"
-#include "helper/iovchelper.h"
+#include "helper/unique_helper.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <windows.h>
@@ -52,13 +52,9 @@ figures timed(Body body)
     return {times.front(), times[times.size() / 2], times.back()};
 }
 
-struct helper_release {
-    void operator()(iovchelper* helper) const { OVClientHelper::releaseHelper(helper); }
-};
-
 bool helper_cycle()
 {
-    const std::unique_ptr<iovchelper, helper_release> helper(create_helper());
+    const unique_helper<> helper(create_helper());
     return helper && helper->connect(2000, kFirstName) && helper->proto_compatible();
 }
 

@@ -36,13 +36,4 @@ bool to_code_page_exactly(UINT code_page, const wchar_t* text, std::string& narr
     return !narrow.empty() && !lossy;
 }
 
-std::string to_log_text(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    if (is_utf8(CP_ACP))
-        return convert(CP_ACP, text.c_str(), 0, nullptr);
-    return convert(CP_ACP, text.c_str(), WC_NO_BEST_FIT_CHARS, nullptr);
-}
-
 } // namespace cleaner

@@ -1,12 +1,12 @@
 #include "cleaner/component_sweep.h"
 
-#include "cleaner/footprint.h"
+#include "footprint/footprint.h"
+#include "footprint/installer_product.h"
 #include "cleaner/registry_key.h"
 #include "cleaner/registry_tree.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
 
-#include <cwchar>
 #include <vector>
 
 namespace cleaner {
@@ -15,33 +15,8 @@ using mcl::mswin::unique_hkey;
 
 namespace {
 
-const wchar_t* const kComponentsPath = footprint::components_key;
+const wchar_t* const kComponentsPath = ferrolink::components_key;
 const DWORD kComponentNameBuffer = 260;
-const DWORD kValueNameBuffer = 2048;
-
-} // namespace
-
-// True when `key` holds a value named exactly `name`, letter case included. The direct query ignores case and
-// answers for nearly every key; only where it finds a value does the enumeration confirm the exact name.
-bool holds_value_exactly(HKEY key, const std::wstring& name)
-{
-    if (::RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return false;
-    std::vector<wchar_t> value_name(kValueNameBuffer);
-    for (DWORD index = 0;; ++index) {
-        DWORD length = kValueNameBuffer;
-        const LONG status =
-            ::RegEnumValueW(key, index, value_name.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_MORE_DATA)
-            continue;
-        if (status != ERROR_SUCCESS)
-            return false;
-        if (length == name.size() && std::wmemcmp(value_name.data(), name.data(), length) == 0)
-            return true;
-    }
-}
-
-namespace {
 
 // Paths of the component keys that hold the product's value, in the order the enumeration meets them.
 std::vector<std::wstring> find_product_components(HKEY components, const std::wstring& components_path,
@@ -57,7 +32,7 @@ std::vector<std::wstring> find_product_components(HKEY components, const std::ws
         unique_hkey component;
         if (open_key_itself(components, name, KEY_READ, component) != ERROR_SUCCESS)
             return found;
-        if (holds_value_exactly(component.get(), packed_product))
+        if (ferrolink::holds_value_exactly(component.get(), packed_product))
             found.push_back(components_path + name);
     }
 }
@@ -101,7 +76,7 @@ int sweep_components_under(HKEY root, const std::wstring& components_path, const
         unique_hkey components;
         const LONG opened = ::RegOpenKeyExW(root, components_path.c_str(), 0, KEY_READ, components.put());
         if (opened == ERROR_FILE_NOT_FOUND) {
-            log_line("\tRegOpenKeyEx, Key [%s] uninstalled succeed.", to_utf8(components_path.c_str()).c_str());
+            log_line("\tRegOpenKeyEx, Key [%s] uninstalled succeed.", wide_to_utf8(components_path).c_str());
             return 1;
         }
         if (opened != ERROR_SUCCESS) {

@@ -10,12 +10,9 @@ namespace cleaner {
 // Every component key under Installer\UserData\S-1-5-18\Components that holds a value named exactly
 // `packed_product` loses that value, and the key goes too when nothing else is left in it; other products
 // sharing the component keep their registration. Returns 0 only when the Components key cannot be opened.
-int sweep_components(const std::wstring& packed_product);
-
-// True when `key` holds a value named exactly `name`, letter case included (the audit asks the same).
-bool holds_value_exactly(HKEY key, const std::wstring& name);
+[[nodiscard]] int sweep_components(const std::wstring& packed_product);
 
 // The same over any Components key: `components_path` ends with a backslash.
-int sweep_components_under(HKEY root, const std::wstring& components_path, const std::wstring& packed_product);
+[[nodiscard]] int sweep_components_under(HKEY root, const std::wstring& components_path, const std::wstring& packed_product);
 
 } // namespace cleaner

@@ -1,7 +1,7 @@
 #include "cleaner/driver_removal.h"
 
 #include "cleaner/code_page.h"
-#include "cleaner/footprint.h"
+#include "footprint/footprint.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
 
@@ -27,7 +27,7 @@ const DWORD kInfListSpare = 256;
 // (a soft hyphen, say) for the client's.
 bool is_client_adapter(const wchar_t* first_hardware_id)
 {
-    for (const char* id : footprint::adapter_ids) {
+    for (const char* id : ferrolink::adapter_ids) {
         const std::wstring wide_id(id, id + std::strlen(id));
         if (::CompareStringOrdinal(first_hardware_id, -1, wide_id.c_str(), -1, TRUE) == CSTR_EQUAL)
             return true;
@@ -180,7 +180,7 @@ bool source_inf_name(const char* published_name, std::string& source)
 bool delete_if_client_package(const std::string& published_name)
 {
     std::string source;
-    if (!source_inf_name(published_name.c_str(), source) || !footprint::has_driver_marker(source.c_str()))
+    if (!source_inf_name(published_name.c_str(), source) || !ferrolink::has_driver_marker(source.c_str()))
         return false;
     if (!::SetupUninstallOEMInfA(published_name.c_str(), SUOI_FORCEDELETE, nullptr))
         return false;

@@ -6,6 +6,6 @@ namespace cleaner {
 // then deletes every published driver package whose source INF name carries the client's driver marker
 // (setting restart_required for each). 1 on success, also when nothing was found; 0 when the device list
 // or the INF list is unavailable, or a matching adapter cannot be removed.
-int remove_driver();
+[[nodiscard]] int remove_driver();
 
 } // namespace cleaner

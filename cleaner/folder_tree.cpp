@@ -1,6 +1,5 @@
 #include "cleaner/folder_tree.h"
 
-#include "cleaner/code_page.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
 
@@ -119,7 +118,7 @@ DWORD finish_disposal(HANDLE handle)
 
 void announce(const char* kind, const place& at)
 {
-    log_text("\tTry to delete %s [%s]...", kind, to_log_text(at.shown).c_str());
+    log_text("\tTry to delete %s [%s]...", kind, wide_to_utf8(at.shown).c_str());
 }
 
 // A link goes as the link itself, through a handle on the link: following it would delete whatever it
@@ -221,7 +220,7 @@ DWORD delete_contents(const place& folder, HANDLE handle)
 
 DWORD cannot_find(const place& folder, DWORD error)
 {
-    log_line("\tCannot find [%s] file or folder", to_log_text(folder.shown).c_str());
+    log_line("\tCannot find [%s] file or folder", wide_to_utf8(folder.shown).c_str());
     return is_missing(error) ? 0 : error;
 }
 

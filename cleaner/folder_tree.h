@@ -11,6 +11,6 @@ namespace cleaner {
 // the first failure ends the whole deletion. Names are used exactly as the folder lists them (never through
 // a narrow conversion), each folder is held open while it is walked so that it cannot be swapped, and links
 // (junctions, symbolic links, mount points) are removed as links and never followed.
-DWORD delete_folder_tree(const std::wstring& path);
+[[nodiscard]] DWORD delete_folder_tree(const std::wstring& path);
 
 } // namespace cleaner

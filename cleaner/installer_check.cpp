@@ -1,6 +1,7 @@
 #include "cleaner/installer_check.h"
 
-#include "cleaner/footprint.h"
+#include "footprint/footprint.h"
+#include "footprint/installer_product.h"
 #include "cleaner/registry_tree.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
@@ -15,32 +16,8 @@ using mcl::mswin::unique_hkey;
 
 namespace {
 
-const wchar_t* const kProductsKey = footprint::installer_products_key;
-const wchar_t* const kProductName = footprint::product_name;
+const wchar_t* const kProductsKey = ferrolink::installer_products_key;
 const DWORD kSubkeyNameBuffer = 2048;
-const DWORD kValueBufferBytes = 2048;
-
-} // namespace
-
-// True when the product key's "ProductName" is a string that is exactly the client's name.
-bool has_client_product_name(HKEY product)
-{
-    wchar_t text[kValueBufferBytes / sizeof(wchar_t)] = {};
-    DWORD type = 0;
-    DWORD size = kValueBufferBytes;
-    if (::RegQueryValueExW(product, footprint::product_name_value, nullptr, &type, reinterpret_cast<BYTE*>(text),
-                           &size) != ERROR_SUCCESS)
-        return false;
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return false;
-    // Stored strings need not end with a terminator; take exactly the bytes that were stored.
-    size_t length = size / sizeof(wchar_t);
-    while (length > 0 && text[length - 1] == L'\0')
-        --length;
-    return std::wstring(text, length) == kProductName;
-}
-
-namespace {
 
 // Name of the first product subkey registered under the client's name; false when there is none.
 bool find_client_product(HKEY products, std::wstring& subkey)
@@ -53,7 +30,7 @@ bool find_client_product(HKEY products, std::wstring& subkey)
         unique_hkey product;
         if (::RegOpenKeyExW(products, name.c_str(), 0, KEY_READ, product.put()) != ERROR_SUCCESS)
             continue;
-        if (has_client_product_name(product.get())) {
+        if (ferrolink::has_client_product_name(product.get())) {
             subkey.assign(name.c_str(), length);
             return true;
         }
@@ -68,7 +45,7 @@ int check_installer_registration()
     {
         unique_hkey products;
         if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, kProductsKey, 0, KEY_READ, products.put()) != ERROR_SUCCESS) {
-            log_line("\t Failed to RegOpenKeyEx [%s]", to_utf8(kProductsKey).c_str());
+            log_line("\t Failed to RegOpenKeyEx [%s]", wide_to_utf8(kProductsKey).c_str());
             return 0;
         }
         if (!find_client_product(products.get(), subkey)) {

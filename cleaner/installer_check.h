@@ -8,9 +8,6 @@ namespace cleaner {
 // Deletes the first registration in HKCR\Installer\Products whose ProductName is exactly "Orvane Ferrolink" and
 // then asks for a restart. 1 when none is registered or it was deleted; 0 when the products key cannot be
 // opened or the deletion failed.
-int check_installer_registration();
-
-// True when a product key's "ProductName" is a string that is exactly the client's name (the audit asks the same).
-bool has_client_product_name(HKEY product);
+[[nodiscard]] int check_installer_registration();
 
 } // namespace cleaner

@@ -1,11 +1,10 @@
 #include "cleaner/process_stop.h"
 
 #include "cleaner/run_log.h"
+#include "footprint/process_image.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <tlhelp32.h>
-
-#include <cwchar>
 
 namespace cleaner {
 
@@ -13,15 +12,13 @@ using mcl::mswin::unique_handle;
 
 namespace {
 
-// Process id of the first snapshot entry named `image_name`, or 0 when none is. The names are compared
-// character by character ignoring case, as the file system does: a linguistic comparison would take names
-// that differ by an ignorable character (a soft hyphen, say) for the same one.
+// Process id of the first snapshot entry named `image_name`, or 0 when none is.
 DWORD find_first(HANDLE snapshot, const wchar_t* image_name)
 {
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
-        if (::CompareStringOrdinal(entry.szExeFile, -1, image_name, -1, TRUE) == CSTR_EQUAL)
+        if (ferrolink::same_image_name(entry.szExeFile, image_name))
             return entry.th32ProcessID;
     }
     return 0;
@@ -35,9 +32,7 @@ bool has_image_name(HANDLE process, const wchar_t* image_name)
     DWORD length = static_cast<DWORD>(sizeof(path) / sizeof(path[0]));
     if (!::QueryFullProcessImageNameW(process, 0, path, &length))
         return false;
-    const wchar_t* separator = std::wcsrchr(path, L'\\');
-    const wchar_t* name = separator != nullptr ? separator + 1 : path;
-    return ::CompareStringOrdinal(name, -1, image_name, -1, TRUE) == CSTR_EQUAL;
+    return ferrolink::image_path_has_name(path, image_name);
 }
 
 } // namespace
@@ -61,7 +56,7 @@ int stop_process(const wchar_t* image_name)
         return 0;
 
     const DWORD error = ::GetLastError();
-    log_line("\tTerminate process:%s failed, LastError:%lu", to_utf8(image_name).c_str(), error);
+    log_line("\tTerminate process:%s failed, LastError:%lu", wide_to_utf8(image_name).c_str(), error);
     return 3;
 }
 

@@ -1,9 +1,8 @@
 #include "cleaner/protection_release.h"
 
-#include "cleaner/footprint.h"
-#include "helper/iovchelper.h"
+#include "footprint/footprint.h"
+#include "helper/unique_helper.h"
 #include "helper_cli/helper_command.h"
-#include "mcl/mswin/unique_resource.h"
 
 #include <cstdarg>
 
@@ -11,22 +10,13 @@ namespace cleaner {
 
 namespace {
 
-// A helper between create_helper and OVClientHelper::releaseHelper.
-struct helper_traits {
-    using pointer = iovchelper*;
-    static pointer invalid() { return nullptr; }
-    static bool is_valid(pointer p) { return p != nullptr; }
-    static void close(pointer p) { OVClientHelper::releaseHelper(p); }
-};
-using unique_helper = mcl::mswin::unique_any<helper_traits>;
-
 const std::int32_t kNotRun = -2;
 const std::int32_t kCarriedOut = -1;
 const std::int32_t kConnectTimeoutMs = 2000;
 const std::int32_t kWordCount = 3;
 
-const char* const kFirstServiceName = footprint::protection_service_names[0];
-const char* const kSecondServiceName = footprint::protection_service_names[1];
+const char* const kFirstServiceName = ferrolink::protection_service_names[0];
+const char* const kSecondServiceName = ferrolink::protection_service_names[1];
 
 struct target {
     const char* const* words;
@@ -59,7 +49,7 @@ void line(FILE* log, const char* format, ...)
 }
 
 // The unprotect command on a connected, compatible helper; the helper is released before returning.
-std::int32_t unprotect(FILE* log, unique_helper helper, const target& what)
+std::int32_t unprotect(FILE* log, unique_helper<> helper, const target& what)
 {
     const std::int32_t outcome = run_helper_command(helper.get(), kWordCount, what.words);
     if (outcome == kCarriedOut)
@@ -71,7 +61,7 @@ std::int32_t unprotect(FILE* log, unique_helper helper, const target& what)
 void first_pass_target(FILE* log, const target& what, std::int32_t& outcome)
 {
     line(log, "%s1", what.progress);
-    unique_helper helper(create_helper());
+    unique_helper<> helper(create_helper());
     if (!helper)
         return;
     if (helper.get()->service_stopped(kFirstServiceName))
@@ -93,7 +83,7 @@ void first_pass_target(FILE* log, const target& what, std::int32_t& outcome)
 void second_pass_target(FILE* log, const target& what, std::int32_t& outcome)
 {
     line(log, "%s2", what.progress);
-    unique_helper helper(create_helper());
+    unique_helper<> helper(create_helper());
     if (!helper)
         return;
     if (!helper.get()->connect(kConnectTimeoutMs, kSecondServiceName)) {

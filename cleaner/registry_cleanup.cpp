@@ -1,13 +1,12 @@
 #include "cleaner/registry_cleanup.h"
 
 #include "cleaner/component_sweep.h"
-#include "cleaner/footprint.h"
-#include "cleaner/packed_guid.h"
+#include "footprint/footprint.h"
+#include "footprint/installer_product.h"
 #include "cleaner/registry_tree.h"
 #include "cleaner/run_log.h"
 
 #include <windows.h>
-#include <msi.h>
 
 #include <string>
 
@@ -15,27 +14,21 @@ namespace cleaner {
 
 namespace {
 
-const wchar_t* const kUpgradeCode = footprint::upgrade_code;
-const wchar_t* const kPackedUpgradeCode = footprint::packed_upgrade_code;
-const size_t kProductCodeLength = 38;
+const wchar_t* const kPackedUpgradeCode = ferrolink::packed_upgrade_code;
 
-using footprint::client_key;
-using footprint::installer_key;
-using footprint::key_code;
+using ferrolink::client_key;
+using ferrolink::installer_key;
+using ferrolink::key_code;
 
-const auto& kClientKeys = footprint::client_keys;
-const auto& kInstallerKeys = footprint::installer_keys;
-const wchar_t* const kComponentsPrefix = footprint::components_key;
+const auto& kClientKeys = ferrolink::client_keys;
+const auto& kInstallerKeys = ferrolink::installer_keys;
+const wchar_t* const kComponentsPrefix = ferrolink::components_key;
 
-struct product_codes {
-    std::wstring braced;  // P
-    std::wstring bare;    // G
-    std::wstring packed;  // K
-};
+using ferrolink::product_codes;
 
 void log_row_failure(const std::wstring& logged_key)
 {
-    log_line("\t[%s] still under protection or not exist, can not delete.", to_utf8(logged_key.c_str()).c_str());
+    log_line("\t[%s] still under protection or not exist, can not delete.", wide_to_utf8(logged_key).c_str());
 }
 
 void delete_row(HKEY root, const std::wstring& path, const std::wstring& logged_key, bool keep_profiles)
@@ -51,27 +44,6 @@ void delete_client_keys(bool automatic)
         delete_row(row.root, row.path, row.path, keep_profiles);
         keep_profiles = false;
     }
-}
-
-// The first product of the client's upgrade family, asked before any key goes so that the answer stands.
-bool find_related_product(std::wstring& product_code)
-{
-    wchar_t buffer[40] = {};
-    if (::MsiEnumRelatedProductsW(kUpgradeCode, 0, 0, buffer) != ERROR_SUCCESS)
-        return false;
-    product_code = buffer;
-    return true;
-}
-
-// Only a well-formed braced code may complete a key path: anything shorter would name a parent key.
-bool derive_codes(const std::wstring& braced, product_codes& codes)
-{
-    if (braced.size() != kProductCodeLength || braced.front() != L'{' || braced.back() != L'}')
-        return false;
-    codes.braced = braced;
-    codes.bare = braced.substr(1, braced.size() - 2);
-    codes.packed = to_packed_guid(codes.bare);
-    return !codes.packed.empty();
 }
 
 void delete_installer_key(const installer_key& row, const product_codes& codes)
@@ -93,12 +65,12 @@ void delete_installer_key(const installer_key& row, const product_codes& codes)
 void delete_installer_registration(const std::wstring& product_code)
 {
     product_codes codes;
-    if (!derive_codes(product_code, codes)) {
+    if (!ferrolink::derive_product_codes(product_code, codes)) {
         log_line("\tInvalid product code [%s], installer registration not touched.",
-                 to_utf8(product_code.c_str()).c_str());
+                 wide_to_utf8(product_code).c_str());
         return;
     }
-    log_line("\tGUID:%s,S_GUID:%s", to_utf8(codes.bare.c_str()).c_str(), to_utf8(codes.packed.c_str()).c_str());
+    log_line("\tGUID:%s,S_GUID:%s", wide_to_utf8(codes.bare).c_str(), wide_to_utf8(codes.packed).c_str());
     for (const installer_key& row : kInstallerKeys)
         delete_installer_key(row, codes);
     if (!sweep_components(codes.packed))
@@ -110,7 +82,8 @@ void delete_installer_registration(const std::wstring& product_code)
 int delete_registry_data(bool automatic)
 {
     std::wstring product_code;
-    const bool related = find_related_product(product_code);
+    // Asked before any key goes, so that the answer stands.
+    const bool related = ferrolink::first_related_product(product_code);
     delete_client_keys(automatic);
     if (related)
         delete_installer_registration(product_code);

@@ -6,6 +6,6 @@ namespace cleaner {
 // Deletes the client's keys, then, when Windows Installer knows a product of the client's upgrade family, that
 // product's installer registration. `automatic` keeps the saved connection profiles. Failures are only logged;
 // the result is always 1.
-int delete_registry_data(bool automatic);
+[[nodiscard]] int delete_registry_data(bool automatic);
 
 } // namespace cleaner

@@ -90,7 +90,7 @@ void log_delete_failure(const std::wstring& path, DWORD error)
 {
     // Registry functions return their error instead of setting the thread's, so it is set here to match.
     ::SetLastError(error);
-    log_line("\tFail to delete reg key [%s], lastError:%lu", to_utf8(path.c_str()).c_str(), error);
+    log_line("\tFail to delete reg key [%s], lastError:%lu", wide_to_utf8(path).c_str(), error);
 }
 
 int delete_registry_tree(HKEY root, const std::wstring& path, bool keep_profiles)
@@ -126,7 +126,7 @@ int delete_key(HKEY parent, const std::wstring& name, const std::wstring& path, 
         unique_hkey key;
         const LONG opened = open_key_itself(parent, name, KEY_READ, key);
         if (opened == ERROR_FILE_NOT_FOUND) {
-            log_line("\tRegOpenKeyEx, Key [%s] uninstalled succeed.", to_utf8(path.c_str()).c_str());
+            log_line("\tRegOpenKeyEx, Key [%s] uninstalled succeed.", wide_to_utf8(path).c_str());
             return 1;
         }
         if (opened != ERROR_SUCCESS) {

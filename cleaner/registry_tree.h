@@ -15,7 +15,7 @@ const size_t kKeyPathBuffer = 520;
 // Deletes `path` under `root` with all its subkeys. With `keep_profiles`, every subkey named exactly "Profiles"
 // survives with the keys on its way up, and the client's product key is not reported when it has to stay.
 // Returns 1 when the key is gone (or was never there), 0 when it failed; failures are logged.
-int delete_registry_tree(HKEY root, const std::wstring& path, bool keep_profiles);
+[[nodiscard]] int delete_registry_tree(HKEY root, const std::wstring& path, bool keep_profiles);
 
 // The deleter's failure line for `path`, also written by callers that delete a key in their own way.
 void log_delete_failure(const std::wstring& path, DWORD error);

@@ -2,7 +2,7 @@
 
 #include "cleaner/driver_removal.h"
 #include "cleaner/file_removal.h"
-#include "cleaner/footprint.h"
+#include "footprint/footprint.h"
 #include "cleaner/installer_check.h"
 #include "cleaner/process_stop.h"
 #include "cleaner/protection_release.h"
@@ -75,14 +75,14 @@ bool stop_client_processes()
 {
     console_text("1.Stopping Ferrolink process..........");
     log_line("1.Check and stop FLGui.exe and FLIdle.exe");
-    for (const wchar_t* image : footprint::process_images) {
+    for (const wchar_t* image : ferrolink::process_images) {
         const int result = stop_process(image);
         if (result == 2) {
             log_line("\tPlease Restart the Ferrolink Cleaner again");
             return false;
         }
         if (result == 3) {
-            log_line("\tCan not stop %s. Please it stop by task manager.", to_utf8(image).c_str());
+            log_line("\tCan not stop %s. Please it stop by task manager.", wide_to_utf8(image).c_str());
             return false;
         }
     }

@@ -56,17 +56,4 @@ void console_text(const char* format, ...)
     va_end(args);
 }
 
-std::string to_utf8(const wchar_t* text)
-{
-    if (text == nullptr || *text == L'\0')
-        return std::string();
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1)
-        return std::string();
-    std::string result(static_cast<size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], bytes, nullptr, nullptr);
-    result.resize(static_cast<size_t>(bytes) - 1);
-    return result;
-}
-
 } // namespace cleaner

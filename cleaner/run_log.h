@@ -1,6 +1,8 @@
 // The console and run-log pair that every cleaner step writes to, and the run's process-wide flags.
 #pragma once
 
+#include "mcl/mswin/utf.h"
+
 #include <cstdio>
 #include <string>
 
@@ -23,7 +25,7 @@ void log_text(const char* format, ...);
 void console_line(const char* format, ...);
 void console_text(const char* format, ...);
 
-// Names from the wide Windows interfaces go into lines as UTF-8.
-std::string to_utf8(const wchar_t* text);
+// Names from the wide Windows interfaces (keys, paths, images) go into lines as UTF-8.
+using mcl::mswin::wide_to_utf8;
 
 } // namespace cleaner

@@ -1,6 +1,6 @@
 #include "cleaner/service_removal.h"
 
-#include "cleaner/footprint.h"
+#include "footprint/footprint.h"
 #include "cleaner/run_log.h"
 #include "mcl/mswin/unique_resource.h"
 
@@ -34,7 +34,7 @@ removal remove_service(SC_HANDLE manager, const wchar_t* name, DWORD stop_wait_l
     if (!service) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
-            log_line("%s have already uninstalled", to_utf8(name).c_str());
+            log_line("%s have already uninstalled", wide_to_utf8(name).c_str());
             return removal::absent;
         }
         log_line("\tOpenService failed, LastError:%lu", error);
@@ -64,7 +64,7 @@ int remove_services(const wchar_t* first_name, const wchar_t* second_name, DWORD
 
 int remove_services()
 {
-    return remove_services(footprint::service_names[0], footprint::service_names[1], kStopWaitLimitMs);
+    return remove_services(ferrolink::service_names[0], ferrolink::service_names[1], kStopWaitLimitMs);
 }
 
 } // namespace cleaner

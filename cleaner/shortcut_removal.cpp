@@ -1,10 +1,9 @@
 #include "cleaner/shortcut_removal.h"
 
-#include "cleaner/code_page.h"
 #include "cleaner/folder_tree.h"
-#include "cleaner/footprint.h"
+#include "footprint/footprint.h"
 #include "cleaner/run_log.h"
-#include "cleaner/shell_paths.h"
+#include "footprint/shell_paths.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <windows.h>
@@ -16,14 +15,14 @@ namespace cleaner {
 
 namespace {
 
-using shortcut_file = footprint::shell_item;
+using shortcut_file = ferrolink::shell_item;
 
-const auto& kShortcutFiles = footprint::shortcut_files;
+const auto& kShortcutFiles = ferrolink::shortcut_files;
 
 DWORD delete_program_group()
 {
     std::wstring group;
-    const DWORD error = path_in_shell_folder(footprint::program_group.csidl, footprint::program_group.suffix, group);
+    const DWORD error = ferrolink::path_in_shell_folder(ferrolink::program_group.csidl, ferrolink::program_group.suffix, group);
     return error != 0 ? error : delete_folder_tree(group);
 }
 
@@ -45,20 +44,20 @@ DWORD clear_attributes(const std::wstring& path)
 bool delete_shortcut_file(const shortcut_file& shortcut)
 {
     std::wstring path;
-    if (path_in_shell_folder(shortcut.csidl, shortcut.suffix, path) != 0) {
-        log_line("\tCan not SetFileAttributes file:%s", to_log_text(path).c_str());
+    if (ferrolink::path_in_shell_folder(shortcut.csidl, shortcut.suffix, path) != 0) {
+        log_line("\tCan not SetFileAttributes file:%s", wide_to_utf8(path).c_str());
         return false;
     }
     const DWORD error = clear_attributes(path);
     if (error == ERROR_FILE_NOT_FOUND) {
-        log_line("\tFile [%s] not found or already deleted", to_log_text(path).c_str());
+        log_line("\tFile [%s] not found or already deleted", wide_to_utf8(path).c_str());
         return true;
     }
     if (error != 0) {
-        log_line("\tCan not SetFileAttributes file:%s", to_log_text(path).c_str());
+        log_line("\tCan not SetFileAttributes file:%s", wide_to_utf8(path).c_str());
         return false;
     }
-    log_text("\tTry to delete file [%s]...", to_log_text(path).c_str());
+    log_text("\tTry to delete file [%s]...", wide_to_utf8(path).c_str());
     const bool deleted = ::DeleteFileW(path.c_str()) != FALSE;
     log_line(deleted ? "succeed" : "failed");
     return deleted;

@@ -4,6 +4,6 @@ namespace cleaner {
 
 // Step 7: deletes the client's Start-menu program group and its three shortcut files (Start menu,
 // Quick Launch, desktop). 1 on success (missing shortcut files included), 0 on the first failure.
-int delete_shortcuts();
+[[nodiscard]] int delete_shortcuts();
 
 } // namespace cleaner

@@ -1,6 +1,7 @@
 #include "helper_cli/agent_status.h"
 
 #include "mcl/mswin/unique_resource.h"
+#include "mcl/mswin/utf.h"
 
 #include <cstdio>
 
@@ -19,18 +20,6 @@ void print_failure(const char* what, HRESULT result)
     std::fflush(stdout);
 }
 
-std::string to_utf8(BSTR text)
-{
-    const int units = static_cast<int>(::SysStringLen(text));
-    if (units == 0)
-        return std::string();
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return std::string();
-    std::string converted(static_cast<size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, units, &converted[0], bytes, nullptr, nullptr);
-    return converted;
-}
 
 bool create_agent_object(unique_com<IDispatch>& agent)
 {
@@ -90,7 +79,8 @@ bool query_agent_status(std::string& status)
     }
     if (!call_status_method(agent.get(), reply))
         return false;
-    status = to_utf8(reply.value().bstrVal);
+    const BSTR text = reply.value().bstrVal;
+    status = mcl::mswin::wide_to_utf8(std::wstring_view(text, ::SysStringLen(text)));
     std::printf("SentinelOne status: %s\n", status.c_str());
     std::fflush(stdout);
     return true;

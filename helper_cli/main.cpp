@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "helper/iovchelper.h"
+#include "helper/unique_helper.h"
 #include "helper_cli/console_output.h"
 #include "helper_cli/helper_command.h"
 #include "mcl/mswin/unique_resource.h"
@@ -26,10 +26,6 @@ const int exit_carried_out = 0;
 const int exit_no_connection = 1;
 const int exit_usage = 2;
 
-struct helper_release {
-    void operator()(iovchelper* helper) const { OVClientHelper::releaseHelper(helper); }
-};
-using owned_helper = std::unique_ptr<iovchelper, helper_release>;
 
 // The interpreter writes UTF-8; the console shows it as such while the tool runs and gets its own code page
 // back at exit, also when Ctrl+C or closing the window ends the process (the only way out of "-m").
@@ -137,7 +133,7 @@ int run(const std::vector<std::string>& words)
     if (count == 0 || (count == 1 && is_help_word(words[1])))
         return exit_code(run_helper_command(nullptr, count, vector.data()));
 
-    const owned_helper helper(create_helper());
+    const unique_helper<> helper(create_helper());
     if (!connect_to_protection_service(helper.get()))
         return exit_no_connection;
     return exit_code(run_helper_command(helper.get(), count, vector.data()));

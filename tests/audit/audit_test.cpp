@@ -2,8 +2,9 @@
 // after an interactive and an unattended cleaner run, and the verdict its items add up to.
 #include "audit/audit_report.h"
 #include "audit/text_report.h"
-#include "cleaner/footprint.h"
+#include "footprint/footprint.h"
 #include "footprint/adapter.h"
+#include "footprint/common.h"
 #include "footprint/driver_package.h"
 #include "footprint/install_folder.h"
 #include "footprint/registry_footprint.h"
@@ -12,6 +13,7 @@
 #include "test_support.h"
 
 #include <msi.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -148,11 +150,11 @@ protected:
     static std::vector<std::wstring> keys_wine_leaves_out()
     {
         wchar_t product[40] = {};
-        if (::MsiEnumRelatedProductsW(cleaner::footprint::upgrade_code, 0, 0, product) != ERROR_SUCCESS)
+        if (::MsiEnumRelatedProductsW(ferrolink::upgrade_code, 0, 0, product) != ERROR_SUCCESS)
             return {};
         return {L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(product),
                 L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\UpgradeCodes\\" +
-                    std::wstring(cleaner::footprint::packed_upgrade_code)};
+                    std::wstring(ferrolink::packed_upgrade_code)};
     }
 
     static void write_keys_wine_leaves_out()
@@ -217,6 +219,29 @@ TEST_F(audit_exe, the_profiles_an_unattended_run_keeps_do_not_count)
     ASSERT_NE(nullptr, product_key);
     EXPECT_EQ(audit::item_state::present, product_key->state);
     EXPECT_FALSE(product_key->counted);
+}
+
+// An InstallDir the cleaner refuses to delete (here the 64-bit program files folder) is shown with the reason
+// and not counted, and the default folder is checked instead, as the cleaner then deletes it.
+TEST_F(audit_exe, a_refused_install_dir_is_shown_with_its_reason_and_not_counted)
+{
+    ASSERT_EQ(0u, footprint::write_client_keys());
+    const std::wstring program_files = footprint::shell_folder(CSIDL_PROGRAM_FILES);
+    ASSERT_EQ(0u, footprint::register_install_dir(program_files));
+    const process_output cleaner =
+        run_process(L"\"" + bin_path(L"FerrolinkCleaner.exe") + L"\" -auto", work_.path());
+    ASSERT_EQ(0u, cleaner.exit_code) << cleaner.console;
+
+    const audit_output after = run_audit_exe();
+    EXPECT_EQ(0u, after.exit_code) << after.text;
+    expect_same_items(after);
+    const audit::audit_item* refused = find_item(after, "registered folder " + narrow(program_files));
+    ASSERT_NE(nullptr, refused) << after.text;
+    EXPECT_EQ(audit::item_state::present, refused->state);
+    EXPECT_EQ("refused: a system or shell folder, or a folder that holds one", refused->detail);
+    EXPECT_FALSE(refused->counted);
+    EXPECT_NE(nullptr, find_item(after, "default folder " + narrow(install_folder_))) << after.text;
+    EXPECT_TRUE(exists(program_files));
 }
 
 TEST(audit_verdict, present_wins_then_unchecked_then_clean)

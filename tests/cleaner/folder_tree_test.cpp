@@ -1,8 +1,9 @@
 // The tree deleter, the InstallDir check and the path joining, on folders of each test's own.
 #include "captured_log.h"
 #include "cleaner/folder_tree.h"
-#include "cleaner/install_dir_check.h"
-#include "cleaner/shell_paths.h"
+#include "cleaner/registry_tree.h"
+#include "footprint/install_dir_guard.h"
+#include "footprint/shell_paths.h"
 #include "footprint/common.h"
 #include "footprint/install_folder.h"
 #include "log_lines.h"
@@ -179,7 +180,7 @@ TEST_F(folder_tree, a_file_that_cannot_be_deleted_stops_everything_with_its_code
 }
 
 // Fullwidth dots and backslash are names like any other: a narrow listing would best-fit them into "..\"
-// and lead the walk out of the tree. The log shows what the code page cannot hold as "?".
+// and lead the walk out of the tree. The log shows them as UTF-8.
 TEST_F(folder_tree, names_are_used_exactly_and_never_lead_out_of_the_tree)
 {
     const std::wstring root = folder_ / L"Ferrolink";
@@ -193,8 +194,9 @@ TEST_F(folder_tree, names_are_used_exactly_and_never_lead_out_of_the_tree)
     EXPECT_FALSE(exists(root));
     EXPECT_TRUE(exists(folder_ / L"victim\\keep.txt"));
     const std::string r = narrow(root);
-    EXPECT_EQ("\tTry to delete file [" + r + "\\???victim\\inner.txt]...succeed\n"
-              "\tTry to delete folder [" + r + "\\???victim]...succeed\n"
+    const std::string shown = r + "\\\xEF\xBC\x8E\xEF\xBC\x8E\xEF\xBC\xBC" "victim";
+    EXPECT_EQ("\tTry to delete file [" + shown + "\\inner.txt]...succeed\n"
+              "\tTry to delete folder [" + shown + "]...succeed\n"
               "\tTry to delete folder [" + r + "]...succeed\n",
               log.text());
 }
@@ -261,9 +263,9 @@ TEST(shell_paths, a_path_that_does_not_fit_max_path_is_refused_whole)
 {
     std::wstring path;
     const std::wstring folder(249, L'f');
-    EXPECT_EQ(0u, cleaner::join_within_max_path(folder, L"\\123456789", path));  // 259 characters
+    EXPECT_EQ(0u, ferrolink::join_within_max_path(folder, L"\\123456789", path));  // 259 characters
     EXPECT_EQ(259u, path.size());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), cleaner::join_within_max_path(folder, L"\\1234567890", path));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), ferrolink::join_within_max_path(folder, L"\\1234567890", path));
     EXPECT_EQ(folder + L"\\1234567890", path);
 }
 
@@ -272,7 +274,7 @@ TEST(shell_paths, a_shell_folder_path_is_the_folder_and_the_suffix)
     wchar_t desktop[MAX_PATH] = {};
     ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE));
     std::wstring path;
-    EXPECT_EQ(0u, cleaner::path_in_shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY, L"\\Orvane Ferrolink.lnk", path));
+    EXPECT_EQ(0u, ferrolink::path_in_shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY, L"\\Orvane Ferrolink.lnk", path));
     EXPECT_EQ(std::wstring(desktop) + L"\\Orvane Ferrolink.lnk", path);
 }
 
@@ -283,7 +285,7 @@ bool usable(const std::string& value, std::string* folder = nullptr)
     wchar_t buffer[512] = {};
     std::wmemcpy(buffer, wide.data(), wide.size() < 512 ? wide.size() : 512);
     std::wstring registered;
-    const bool result = cleaner::usable_install_dir(buffer, 512, registered);
+    const bool result = ferrolink::usable_install_dir(buffer, 512, registered);
     if (folder != nullptr)
         *folder = narrow(registered);
     return result;
@@ -361,6 +363,59 @@ TEST(install_dir_check, aliases_and_folders_inside_guarded_trees_are_not)
           profile + "\\AppData\\Local\\Ferrolink", profile.substr(0, profile.find_last_of('\\')) + "\\Public\\x"})
         EXPECT_FALSE(usable(alias)) << alias;
     EXPECT_TRUE(usable(beside_windows)) << beside_windows;
+}
+
+// The reason a refusal gives is the one that holds, so that the audit can show it.
+TEST(install_dir_check, a_refusal_names_its_reason)
+{
+    using ferrolink::install_dir_verdict;
+    const std::string windows = shell(CSIDL_WINDOWS);
+    const struct {
+        std::string value;
+        install_dir_verdict verdict;
+    } cases[] = {
+        {"", install_dir_verdict::empty},
+        {"Orvane\\Ferrolink", install_dir_verdict::not_absolute},
+        {"C:\\", install_dir_verdict::root},
+        {windows + "::$INDEX_ALLOCATION", install_dir_verdict::stream_syntax},
+        {"\\\\localhost\\share\\Ferrolink", install_dir_verdict::local_share},
+        {shell(CSIDL_PROGRAM_FILES), install_dir_verdict::holds_system_folder},
+        {windows + "\\Temp\\Ferrolink", install_dir_verdict::inside_windows},
+        {shell(CSIDL_PROFILE) + "\\AppData\\Local\\Ferrolink", install_dir_verdict::inside_profiles},
+        {shell(CSIDL_PROGRAM_FILESX86) + "\\Orvane\\SSL-VPN\\Ferrolink", install_dir_verdict::usable},
+    };
+    for (const auto& c : cases) {
+        const std::wstring wide = widen(c.value);
+        std::vector<wchar_t> buffer(512, L'\0');
+        std::copy(wide.begin(), wide.end(), buffer.begin());
+        std::wstring folder;
+        const install_dir_verdict verdict = ferrolink::check_install_dir(buffer.data(), buffer.size(), folder);
+        EXPECT_EQ(static_cast<int>(c.verdict), static_cast<int>(verdict)) << c.value;
+        EXPECT_EQ(c.verdict == install_dir_verdict::usable, std::string(ferrolink::refusal_text(verdict)).empty());
+    }
+}
+
+// A path and a key name that the code page cannot hold go into one log in one encoding: UTF-8.
+TEST_F(folder_tree, non_ascii_paths_and_keys_are_logged_as_utf8)
+{
+    const std::wstring root = folder_ / L"F\u00E9rrolink \u65E5\u672C";
+    ASSERT_EQ(0u, footprint::create_folders(root));
+    make_file(root + L"\\a.dll");
+    const std::wstring parent = L"Software\\" + unique_name(L"flutf8");
+    const std::wstring key = parent + L"\\\u00DCn\u00EF\u65E5";
+    mcl::mswin::unique_hkey profiles;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, (key + L"\\Profiles").c_str(), 0, nullptr, 0,
+                                               KEY_WRITE, nullptr, profiles.put(), nullptr));
+    profiles.reset();
+    captured_log log;
+    EXPECT_EQ(0u, cleaner::delete_folder_tree(root));
+    EXPECT_EQ(0, cleaner::delete_registry_tree(HKEY_CURRENT_USER, key, true));
+    const std::string text = log.text();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, parent.c_str());
+    const std::string shown_root = narrow(folder_.path()) + "\\F\xC3\xA9rrolink \xE6\x97\xA5\xE6\x9C\xAC";
+    const std::string shown_key = narrow(parent) + "\\\xC3\x9Cn\xC3\xAF\xE6\x97\xA5";
+    EXPECT_NE(std::string::npos, text.find("\tTry to delete file [" + shown_root + "\\a.dll]...succeed\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("\tFail to delete reg key [" + shown_key + "], lastError:")) << text;
 }
 
 } // namespace

@@ -51,7 +51,7 @@ TEST(installer_check, finds_nothing_after_the_registry_cleanup_took_the_clients_
     ASSERT_TRUE(client.installed());
     {
         captured_log cleanup;
-        cleaner::delete_registry_data(false);
+        EXPECT_EQ(1, cleaner::delete_registry_data(false));
     }
     expect_nothing_found();
 }

@@ -2,8 +2,8 @@
 // name of this test process, its script and frame log, and helpers that are released however a test ends.
 #pragma once
 
-#include "helper/iovchelper.h"
 #include "helper/ovchelper.h"
+#include "helper/unique_helper.h"
 #include "mcl/mswin/unique_resource.h"
 #include "captured_mcl_log.h"
 #include "test_support.h"
@@ -19,10 +19,7 @@ namespace helpertest {
 using fltest::captured_mcl_log;
 using fltest::eventually;
 
-struct helper_release {
-    void operator()(ovchelper* helper) const { OVClientHelper::releaseHelper(helper); }
-};
-using helper_ptr = std::unique_ptr<ovchelper, helper_release>;
+using helper_ptr = unique_helper<ovchelper>;
 
 // A new unconnected helper, made the way callers make it.
 helper_ptr make_helper();

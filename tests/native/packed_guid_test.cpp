@@ -1,10 +1,10 @@
-#include "cleaner/packed_guid.h"
+#include "footprint/packed_guid.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using cleaner::to_packed_guid;
+using ferrolink::to_packed_guid;
 
 TEST(packed_guid, packs_the_clients_upgrade_code)
 {

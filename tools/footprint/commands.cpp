@@ -7,6 +7,7 @@
 #include "common.h"
 #include "driver_package.h"
 #include "install_folder.h"
+#include "mcl/mswin/utf.h"
 #include "services.h"
 #include "shortcuts.h"
 
@@ -33,16 +34,6 @@ const int kDone = 0;
 const int kFailed = 1;
 const int kUsage = 2;
 
-std::string utf8(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    const int size = static_cast<int>(text.size());
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), size, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), size, &result[0], bytes, nullptr, nullptr);
-    return result;
-}
 
 int report(const char* what, DWORD error)
 {
@@ -89,9 +80,9 @@ int install_services(const arguments& args)
     if (!parse_service_options(args, options))
         return kUsage;
     for (const wchar_t* name : client_service_names) {
-        if (report(("installing service " + utf8(name)).c_str(), install_service(name, options)) != kDone)
+        if (report(("installing service " + mcl::mswin::wide_to_utf8(name)).c_str(), install_service(name, options)) != kDone)
             return kFailed;
-        std::printf("service %s: %s\n", utf8(name).c_str(), utf8(state_name(service_state(name))).c_str());
+        std::printf("service %s: %s\n", mcl::mswin::wide_to_utf8(name).c_str(), mcl::mswin::wide_to_utf8(state_name(service_state(name))).c_str());
     }
     return kDone;
 }
@@ -139,7 +130,7 @@ int services_command(const arguments& args)
     if (action == L"remove") {
         int result = kDone;
         for (const wchar_t* name : client_service_names) {
-            if (report(("removing service " + utf8(name)).c_str(), remove_service(name)) != kDone)
+            if (report(("removing service " + mcl::mswin::wide_to_utf8(name)).c_str(), remove_service(name)) != kDone)
                 result = kFailed;
         }
         return result;
@@ -181,7 +172,7 @@ int driver_command(const arguments& args)
         const DWORD error = publish_driver(args[1], to_narrow(args[2]), has_flag(args, L"--catalog"), &published);
         if (report("publishing the driver package", error) != kDone)
             return kFailed;
-        std::printf("driver package %s published as %s\n", utf8(args[2]).c_str(), published.c_str());
+        std::printf("driver package %s published as %s\n", mcl::mswin::wide_to_utf8(args[2]).c_str(), published.c_str());
         return kDone;
     }
     if (action == L"remove")
@@ -206,7 +197,7 @@ int files_command(const arguments& args)
         return kFailed;
     if (has_flag(args, L"--register") && report("registering InstallDir", register_install_dir(folder)) != kDone)
         return kFailed;
-    std::printf("install folder %s made\n", utf8(folder).c_str());
+    std::printf("install folder %s made\n", mcl::mswin::wide_to_utf8(folder).c_str());
     return kDone;
 }
 

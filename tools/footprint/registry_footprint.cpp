@@ -5,6 +5,7 @@
 #include "common.h"
 #include "install_folder.h"
 #include "mcl/mswin/unique_resource.h"
+#include "mcl/mswin/utf.h"
 
 #include <msi.h>
 
@@ -90,14 +91,6 @@ const wchar_t kComponents[] =
 const wchar_t* const kPackageComponents[] = {L"A2F1B6E0D4C3F5E4A8B9C1D2E3F4A5B6",
                                              L"D0C9B8A7F2E1B3A4C9D4E5F6A7B8C9D0"};
 
-std::string utf8(const std::wstring& text)
-{
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(bytes > 0 ? bytes : 1), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], bytes, nullptr, nullptr);
-    result.resize(result.size() - 1);
-    return result;
-}
 
 DWORD write_value(const key_value& entry)
 {
@@ -207,7 +200,7 @@ int registry_command(const std::vector<std::wstring>& args)
     if (report("writing the client's keys", write_client_keys()) != 0 ||
         report("installing the client's package", install_client_package()) != 0)
         return 1;
-    std::printf("client registry keys written, package %s installed\n", utf8(package_path()).c_str());
+    std::printf("client registry keys written, package %s installed\n", mcl::mswin::wide_to_utf8(package_path()).c_str());
     return 0;
 }
 

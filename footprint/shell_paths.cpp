@@ -1,8 +1,8 @@
-#include "cleaner/shell_paths.h"
+#include "footprint/shell_paths.h"
 
 #include <shlobj.h>
 
-namespace cleaner {
+namespace ferrolink {
 
 DWORD join_within_max_path(const std::wstring& folder, const wchar_t* suffix, std::wstring& path)
 {
@@ -21,4 +21,4 @@ DWORD path_in_shell_folder(int csidl, const wchar_t* suffix, std::wstring& path)
     return join_within_max_path(folder, suffix, path);
 }
 
-} // namespace cleaner
+} // namespace ferrolink

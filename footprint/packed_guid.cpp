@@ -1,8 +1,8 @@
-#include "cleaner/packed_guid.h"
+#include "footprint/packed_guid.h"
 
 #include <algorithm>
 
-namespace cleaner {
+namespace ferrolink {
 
 namespace {
 
@@ -53,4 +53,4 @@ std::wstring to_packed_guid(const std::wstring& bare_guid)
     return digits;
 }
 
-} // namespace cleaner
+} // namespace ferrolink

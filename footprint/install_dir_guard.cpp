@@ -1,4 +1,4 @@
-#include "cleaner/install_dir_check.h"
+#include "footprint/install_dir_guard.h"
 
 #include "mcl/mswin/unique_resource.h"
 
@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <vector>
 
-namespace cleaner {
+namespace ferrolink {
 
 namespace {
 
@@ -229,25 +229,34 @@ std::wstring expanded_value(HKEY key, const wchar_t* subkey, const wchar_t* name
     return value;
 }
 
+// A tree nothing may be deleted inside, and which refusal it gives.
+struct guarded_tree {
+    std::wstring path;
+    install_dir_verdict inside;
+};
+
 // The Windows folder, the profiles root and every user profile: nothing inside them is an installation folder.
-std::vector<std::wstring> guarded_trees()
+std::vector<guarded_tree> guarded_trees()
 {
-    std::vector<std::wstring> trees = {shell_folder(CSIDL_WINDOWS), shell_folder(CSIDL_PROFILE)};
+    const install_dir_verdict windows_tree = install_dir_verdict::inside_windows;
+    const install_dir_verdict profiles_tree = install_dir_verdict::inside_profiles;
+    std::vector<guarded_tree> trees = {{shell_folder(CSIDL_WINDOWS), windows_tree},
+                                       {shell_folder(CSIDL_PROFILE), profiles_tree}};
     wchar_t windows[MAX_PATH] = {};
     const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
     if (length != 0 && length < MAX_PATH)
-        trees.push_back(windows);
+        trees.push_back({windows, windows_tree});
     unique_hkey profiles;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ, profiles.put()) != ERROR_SUCCESS)
         return trees;
-    trees.push_back(expanded_value(profiles.get(), nullptr, L"ProfilesDirectory"));
+    trees.push_back({expanded_value(profiles.get(), nullptr, L"ProfilesDirectory"), profiles_tree});
     for (DWORD index = 0;; ++index) {
         wchar_t sid[256] = {};
         DWORD sid_length = 256;
         if (::RegEnumKeyExW(profiles.get(), index, sid, &sid_length, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
             return trees;
-        trees.push_back(expanded_value(profiles.get(), sid, L"ProfileImagePath"));
+        trees.push_back({expanded_value(profiles.get(), sid, L"ProfileImagePath"), profiles_tree});
     }
 }
 
@@ -261,7 +270,7 @@ bool contains(const std::vector<identity>& ids, const identity& id)
 }
 
 // `folder` is a shell folder, a guarded tree, or a folder above one of them.
-bool holds_a_guarded_folder(HANDLE folder, const std::vector<std::wstring>& trees)
+bool holds_a_guarded_folder(HANDLE folder, const std::vector<guarded_tree>& trees)
 {
     identity id;
     if (!identity_of(folder, id))
@@ -269,27 +278,28 @@ bool holds_a_guarded_folder(HANDLE folder, const std::vector<std::wstring>& tree
     std::vector<identity> held;
     for (int csidl : kShellFolders)
         add_with_ancestors(shell_folder(csidl), held);
-    for (const std::wstring& tree : trees)
-        add_with_ancestors(tree, held);
+    for (const guarded_tree& tree : trees)
+        add_with_ancestors(tree.path, held);
     return contains(held, id);
 }
 
-// `folder` or a folder above it is one of the guarded trees.
-bool lies_inside_a_guarded_tree(HANDLE folder, const std::vector<std::wstring>& trees)
+// Which guarded tree `folder`, or a folder above it, is; usable when none.
+install_dir_verdict guarded_tree_around(HANDLE folder, const std::vector<guarded_tree>& trees)
 {
     std::wstring final;
     if (!final_path(folder, final))
-        return true;
-    std::vector<identity> guarded;
-    for (const std::wstring& tree : trees)
-        add_folder(tree, guarded);
+        return install_dir_verdict::unverifiable;
     std::vector<identity> levels;
     add_levels(final, levels);
-    for (const identity& level : levels) {
-        if (contains(guarded, level))
-            return true;
+    for (const guarded_tree& tree : trees) {
+        std::vector<identity> guarded;
+        add_folder(tree.path, guarded);
+        for (const identity& level : levels) {
+            if (contains(guarded, level))
+                return tree.inside;
+        }
     }
-    return false;
+    return install_dir_verdict::usable;
 }
 
 bool is_absent(DWORD error)
@@ -314,34 +324,79 @@ unique_handle nearest_existing_ancestor(std::wstring full)
 // A folder that exists must pass every identity check. One that is not there is nothing to delete, but it
 // must not be meant to lie inside a guarded tree either. Any other reason not to open it leaves its identity
 // unknown, and so it is refused.
-bool passes_identity_checks(const std::wstring& folder, const std::wstring& full)
+install_dir_verdict identity_verdict(const std::wstring& folder, const std::wstring& full)
 {
-    const std::vector<std::wstring> trees = guarded_trees();
+    const std::vector<guarded_tree> trees = guarded_trees();
     const unique_handle handle = open_folder(folder);
-    if (handle)
-        return !holds_a_guarded_folder(handle.get(), trees) && !lies_inside_a_guarded_tree(handle.get(), trees);
+    if (handle) {
+        if (holds_a_guarded_folder(handle.get(), trees))
+            return install_dir_verdict::holds_system_folder;
+        return guarded_tree_around(handle.get(), trees);
+    }
     if (!is_absent(::GetLastError()))
-        return false;
+        return install_dir_verdict::unverifiable;
     const unique_handle ancestor = nearest_existing_ancestor(full);
-    return !ancestor || !lies_inside_a_guarded_tree(ancestor.get(), trees);
+    return ancestor ? guarded_tree_around(ancestor.get(), trees) : install_dir_verdict::usable;
 }
 
 } // namespace
 
-bool usable_install_dir(const wchar_t* buffer, std::size_t units, std::wstring& folder)
+install_dir_verdict check_install_dir(const wchar_t* buffer, std::size_t units, std::wstring& folder)
 {
     const wchar_t* end = std::wmemchr(buffer, L'\0', units);
     if (end == nullptr)
-        return false;
+        return install_dir_verdict::unterminated;
     folder.assign(buffer, end);
-    if (folder.size() >= MAX_PATH || (!is_drive_path(folder) && !is_unc_path(folder)) || has_stream_syntax(folder))
-        return false;
+    if (folder.empty())
+        return install_dir_verdict::empty;
+    if (folder.size() >= MAX_PATH)
+        return install_dir_verdict::too_long;
+    if (!is_drive_path(folder) && !is_unc_path(folder))
+        return install_dir_verdict::not_absolute;
+    if (has_stream_syntax(folder))
+        return install_dir_verdict::stream_syntax;
     std::wstring full;
     if (!full_path(folder, full) || is_root(full))
-        return false;
+        return install_dir_verdict::root;
     if (is_unc_path(full) && is_local_or_admin_share(full))
-        return false;
-    return passes_identity_checks(folder, full);
+        return install_dir_verdict::local_share;
+    return identity_verdict(folder, full);
 }
 
-} // namespace cleaner
+bool usable_install_dir(const wchar_t* buffer, std::size_t units, std::wstring& folder)
+{
+    return check_install_dir(buffer, units, folder) == install_dir_verdict::usable;
+}
+
+const char* refusal_text(install_dir_verdict verdict)
+{
+    switch (verdict) {
+    case install_dir_verdict::usable:
+        return "";
+    case install_dir_verdict::unterminated:
+        return "refused: not a terminated text";
+    case install_dir_verdict::empty:
+        return "refused: empty";
+    case install_dir_verdict::too_long:
+        return "refused: longer than a folder path may be";
+    case install_dir_verdict::not_absolute:
+        return "refused: not an absolute path";
+    case install_dir_verdict::stream_syntax:
+        return "refused: names a stream";
+    case install_dir_verdict::root:
+        return "refused: a drive or share root";
+    case install_dir_verdict::local_share:
+        return "refused: a share of this machine or an administrative share";
+    case install_dir_verdict::holds_system_folder:
+        return "refused: a system or shell folder, or a folder that holds one";
+    case install_dir_verdict::inside_windows:
+        return "refused: inside the Windows folder";
+    case install_dir_verdict::inside_profiles:
+        return "refused: inside the profiles folder or a user profile";
+    case install_dir_verdict::unverifiable:
+        return "refused: its identity cannot be checked";
+    }
+    return "refused";
+}
+
+} // namespace ferrolink

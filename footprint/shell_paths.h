@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace cleaner {
+namespace ferrolink {
 
 // `folder` + `suffix` into `path`: 0 when the whole path fits a MAX_PATH buffer, else
 // ERROR_FILENAME_EXCED_RANGE (`path` still holds all of it, for the log line; it must not be used).
@@ -15,4 +15,4 @@ DWORD join_within_max_path(const std::wstring& folder, const wchar_t* suffix, st
 // the shell has no such folder (`path` is then just the suffix), or the error of join_within_max_path.
 DWORD path_in_shell_folder(int csidl, const wchar_t* suffix, std::wstring& path);
 
-} // namespace cleaner
+} // namespace ferrolink

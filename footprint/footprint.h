@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-namespace cleaner::footprint {
+namespace ferrolink {
 
 // Step 1: the client's executable images, in the order they are stopped.
 inline const wchar_t* const process_images[] = {L"FLGui.exe", L"Ferrolink.exe", L"FLIdle.exe"};
@@ -116,4 +116,4 @@ inline const shell_item shortcut_files[] = {
     {CSIDL_COMMON_DESKTOPDIRECTORY, L"\\Orvane Ferrolink.lnk"},
 };
 
-} // namespace cleaner::footprint
+} // namespace ferrolink
