@@ -1,5 +1,6 @@
 #include "cleaner/run_driver.h"
 
+#include "cleaner/command_line.h"
 #include "cleaner/driver_removal.h"
 #include "cleaner/file_removal.h"
 #include "footprint/footprint.h"
@@ -16,7 +17,6 @@
 #include <share.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace cleaner {
@@ -30,10 +30,25 @@ const char kFailureText[] =
     "\nFailed to uninstall Ferrolink.\nPlease check the failure reason from the log and contact your support "
     "for more information.";
 
-bool is_automatic(int argc, char** argv)
-{
-    return argc == 2 && std::strcmp(argv[1], "-auto") == 0;
-}
+const char kUsage[] =
+    "Removes the Ferrolink SSL-VPN client and what its installer left: processes,\n"
+    "the protection service's guard on the client, services, the virtual adapter and\n"
+    "its driver packages, the install folder, registry data and Windows Installer\n"
+    "registration, shortcuts.\n"
+    "\n"
+    "Usage:\n"
+    "  FerrolinkCleaner.exe        interactive: log \"Ferrolink Cleaner Log.txt\" in\n"
+    "                              the current folder, pause at the end\n"
+    "  FerrolinkCleaner.exe -auto  unattended: the same log in the temp folder, no\n"
+    "                              pause, no restart prompt\n"
+    "  FerrolinkCleaner.exe /?     this text; nothing is removed. -?, /h, -h and\n"
+    "                              --help do the same\n"
+    "Any other command line, \"-AUTO\" included, is an interactive run.\n"
+    "\n"
+    "Run it as administrator. Exit code 1 only when the run log cannot be created,\n"
+    "otherwise 0; the verdict (\"succeed\" or \"failed\") is on the console and at the\n"
+    "end of the log. FerrolinkAudit.exe (same folder) tells whether anything of the\n"
+    "client is left.\n";
 
 // Folder (with its trailing backslash) that holds the log in automatic mode.
 std::string automatic_log_folder()
@@ -57,6 +72,13 @@ void write_banner(void (*line)(const char*, ...))
     line("Ferrolink Clean Tool - Version %s", kVersion);
     line("Copyright (C) 2026 Orvane. All rights reserved.");
     line("");
+}
+
+// A request for help must never become an elevated removal: the banner and the usage, nothing else.
+void write_usage()
+{
+    write_banner(console_line);
+    console_text("%s", kUsage);
 }
 
 // The banner is on the console already; the log gets it too, then both get the start lines.
@@ -171,7 +193,12 @@ bool run_steps()
 
 int run_cleaner(int argc, char** argv)
 {
-    automatic_mode = is_automatic(argc, argv);
+    const run_request request = request_of(argc, argv);
+    if (request == run_request::usage) {
+        write_usage();
+        return 0;
+    }
+    automatic_mode = request == run_request::automatic;
     write_banner(console_line);
 
     run_log = ::_fsopen(log_path(automatic_mode).c_str(), "a", _SH_DENYNO);

@@ -3,7 +3,8 @@
 namespace cleaner {
 
 // The whole run: mode, banner, run log, the removal steps in their order, verdict, restart notice, pause.
-// Returns the process exit code (1 only when the run log cannot be opened).
+// A request for help (see command_line.h) prints the usage only. Returns the process exit code (1 only when the
+// run log cannot be opened).
 int run_cleaner(int argc, char** argv);
 
 } // namespace cleaner

@@ -95,6 +95,50 @@ TEST_F(cleaner_run, only_the_exact_single_word_selects_automatic_mode)
     }
 }
 
+// A request for help prints the usage and leaves the machine alone: no step, no log anywhere, no pause.
+TEST_F(cleaner_run, a_help_request_prints_the_usage_and_runs_nothing)
+{
+    child_process gui(copy_sleeper(work_.path(), L"FLGui.exe"));
+    child_process main_exe(copy_sleeper(work_.path(), L"Ferrolink.exe"));
+    child_process idle(copy_sleeper(work_.path(), L"FLIdle.exe"));
+    ASSERT_TRUE(gui.started() && main_exe.started() && idle.started());
+
+    for (const wchar_t* arguments : {L"/?", L"-?", L"/h", L"-h", L"--help", L"/H", L"-H", L"--HELP", L"--hElP"}) {
+        SCOPED_TRACE(narrow(arguments));
+        const process_output out = run(arguments);
+        EXPECT_EQ(0u, out.exit_code);
+        EXPECT_TRUE(starts_with(out.console, kBanner + "Removes the Ferrolink SSL-VPN client")) << out.console;
+        for (const char* topic : {" -auto ", " /? ", "interactive: log \"Ferrolink Cleaner Log.txt\" in",
+                                  "unattended: the same log in the temp folder", "administrator",
+                                  "Exit code 1 only when the run log cannot be created", "FerrolinkAudit.exe"})
+            EXPECT_NE(std::string::npos, out.console.find(topic)) << topic;
+        EXPECT_TRUE(ends_with(out.console, "client is left.\n")) << "no pause prompt: " << out.console;
+        EXPECT_TRUE(gui.running() && main_exe.running() && idle.running()) << "step 1 must not run";
+        EXPECT_FALSE(exists(work_ / widen(kRunLogName)));
+        EXPECT_FALSE(exists(automatic_log_));
+    }
+}
+
+// Words close to "-auto" or to a help request start an ordinary interactive run: step 1 stops the client,
+// the log is in the working folder, the run pauses.
+TEST_F(cleaner_run, words_close_to_auto_or_help_start_an_interactive_run)
+{
+    for (const wchar_t* arguments : {L"-AUTO", L"-automatic", L"/? x", L"-help"}) {
+        SCOPED_TRACE(narrow(arguments));
+        ::DeleteFileW((work_ / widen(kRunLogName)).c_str());
+        child_process gui(copy_sleeper(work_.path(), L"FLGui.exe"));
+        ASSERT_TRUE(gui.started());
+
+        const process_output out = run(arguments);
+        EXPECT_EQ(0u, out.exit_code);
+        EXPECT_TRUE(starts_with(out.console, kHeader + kStep1Console)) << out.console;
+        EXPECT_FALSE(ends_with(out.console, kSuccessConsole)) << "interactive mode pauses";
+        EXPECT_TRUE(gui.wait(10000)) << "step 1 stops the client";
+        EXPECT_TRUE(starts_with(log_in_work_dir(), kHeader + kStep1Log));
+        EXPECT_FALSE(exists(automatic_log_));
+    }
+}
+
 TEST_F(cleaner_run, a_log_that_cannot_be_created_ends_the_run_with_exit_code_1_before_any_step)
 {
     ASSERT_TRUE(::CreateDirectoryW((work_ / widen(kRunLogName)).c_str(), nullptr));
