@@ -15,6 +15,8 @@ namespace {
 DWORD delete_install_folder()
 {
     const ferrolink::registered_install_dir registered = ferrolink::read_install_dir();
+    if (registered.usable() && registered.checked.item)
+        return delete_folder_tree(registered.folder, registered.checked);
     if (registered.usable())
         return delete_folder_tree(registered.folder);
     log_line("\tCan not find Ferrolink InstallDir in register,try to delete default path");

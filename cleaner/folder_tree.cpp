@@ -1,7 +1,8 @@
 #include "cleaner/folder_tree.h"
 
 #include "cleaner/run_log.h"
-#include "mcl/mswin/unique_resource.h"
+#include "footprint/linkless_path.h"
+#include "mcl/mswin/relative_open.h"
 
 #include <vector>
 
@@ -22,16 +23,20 @@ const DWORD kListingBytes = 64 * 1024;
 // The search pattern the log has always been limited by: "\*.*" behind the folder, within MAX_PATH.
 const size_t kPatternLength = 4;
 
-// One file or folder: its path as the log shows it, and the exact form handed to Windows ("\\?\" before the
-// full path, so that no name is reinterpreted: trailing dots and spaces stay, nothing is resolved twice).
+// One file or folder: its path as the log shows it, its exact full form ("\\?\" before the full path, where
+// trailing dots and spaces stay), and how it is opened: by its name inside the folder that is held open above
+// it, never by its path. The top folder must still be the object that was checked (`checked`).
 struct place {
     std::wstring shown;
     std::wstring exact;
+    HANDLE parent = nullptr;
+    std::wstring name;
+    HANDLE checked = nullptr;
 
-    place child(const wchar_t* name, size_t length) const
+    place child(HANDLE held, const wchar_t* entry_name, size_t length) const
     {
-        const std::wstring entry(name, length);
-        return {shown + L"\\" + entry, exact + L"\\" + entry};
+        const std::wstring entry(entry_name, length);
+        return {shown + L"\\" + entry, exact + L"\\" + entry, held, entry, nullptr};
     }
 };
 
@@ -63,31 +68,26 @@ std::wstring exact_form(const std::wstring& path)
     return L"\\\\?\\" + full;
 }
 
-// A drive root keeps its backslash in the exact form; a child must not get a second one.
-place root_place(const std::wstring& path)
+place top_place(const std::wstring& path, const ferrolink::held_item& held)
 {
-    place root{path, exact_form(path)};
-    if (root.exact.back() == L'\\')
-        root.exact.pop_back();
-    return root;
+    place top{path, exact_form(path), held.parent.get(), held.name, held.item.get()};
+    if (top.exact.back() == L'\\')
+        top.exact.pop_back();
+    return top;
 }
 
-std::wstring openable(const std::wstring& exact)
-{
-    return exact.back() == L':' ? exact + L"\\" : exact;
-}
-
+// Opens the place through its parent's handle; a link is opened as the link. The error is left as the last
+// error, as a failed CreateFile leaves it.
 unique_handle open(const place& at, DWORD access, DWORD share, DWORD flags)
 {
-    return unique_handle(
-        ::CreateFileW(openable(at.exact).c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
-}
-
-DWORD attributes_of(HANDLE handle)
-{
-    BY_HANDLE_FILE_INFORMATION information = {};
-    return ::GetFileInformationByHandle(handle, &information) ? information.dwFileAttributes
-                                                                : INVALID_FILE_ATTRIBUTES;
+    mcl::mswin::relative_open how;
+    how.access = access;
+    how.share = share;
+    how.backup_intent = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+    unique_handle opened;
+    const DWORD error = mcl::mswin::open_relative(at.parent, at.name, how, opened);
+    ::SetLastError(error);
+    return opened;
 }
 
 bool set_attributes(HANDLE handle, DWORD attributes)
@@ -145,7 +145,7 @@ DWORD open_listed_link(const place& at, DWORD listed_attributes)
     const unique_handle link = open(at, kEntryAccess, kShareAll, kNoFollow);
     if (!link)
         return refuse_link(at, listed_attributes, ::GetLastError());
-    const DWORD attributes = attributes_of(link.get());
+    const DWORD attributes = ferrolink::attributes_of(link.get());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return refuse_link(at, listed_attributes, ERROR_REPARSE_ATTRIBUTE_CONFLICT);
     return remove_link(at, link.get(), attributes);
@@ -169,7 +169,7 @@ DWORD delete_file(const place& at)
     const unique_handle file = open(at, kEntryAccess, kShareAll, FILE_FLAG_OPEN_REPARSE_POINT);
     if (!file)
         return report_undeletable_file(at, ::GetLastError());
-    const DWORD attributes = attributes_of(file.get());
+    const DWORD attributes = ferrolink::attributes_of(file.get());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return remove_link(at, file.get(), attributes);
     if (!set_attributes(file.get(), FILE_ATTRIBUTE_NORMAL))
@@ -185,11 +185,11 @@ bool is_dot_entry(const FILE_ID_BOTH_DIR_INFO& entry)
            (length == 2 && entry.FileName[0] == L'.' && entry.FileName[1] == L'.');
 }
 
-DWORD delete_entry(const place& folder, const FILE_ID_BOTH_DIR_INFO& entry)
+DWORD delete_entry(const place& folder, HANDLE held, const FILE_ID_BOTH_DIR_INFO& entry)
 {
     if ((entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && is_dot_entry(entry))
         return 0;
-    const place at = folder.child(entry.FileName, entry.FileNameLength / sizeof(wchar_t));
+    const place at = folder.child(held, entry.FileName, entry.FileNameLength / sizeof(wchar_t));
     if (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return open_listed_link(at, entry.FileAttributes);
     if (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -206,7 +206,7 @@ DWORD delete_contents(const place& folder, HANDLE handle)
         next = FileIdBothDirectoryInfo;
         for (size_t at = 0;;) {
             const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(listing.data() + at);
-            const DWORD result = delete_entry(folder, entry);
+            const DWORD result = delete_entry(folder, handle, entry);
             if (result != 0)
                 return result;
             if (entry.NextEntryOffset == 0)
@@ -238,7 +238,10 @@ DWORD delete_folder(const place& folder, DWORD listed_attributes)
     }
     if (!handle)
         return cannot_find(folder, ::GetLastError());
-    const DWORD attributes = attributes_of(handle.get());
+    // Swapped since it was checked: whatever stands there now is not what may be deleted.
+    if (folder.checked != nullptr && !ferrolink::same_object(handle.get(), folder.checked))
+        return cannot_find(folder, ERROR_FILE_INVALID);
+    const DWORD attributes = ferrolink::attributes_of(handle.get());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return cannot_find(folder, ::GetLastError());
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
@@ -260,13 +263,26 @@ DWORD delete_folder(const place& folder, DWORD listed_attributes)
 
 } // namespace
 
+DWORD delete_folder_tree(const std::wstring& path, const ferrolink::held_item& checked)
+{
+    const place top = top_place(path, checked);
+    if (top.shown.size() + kPatternLength >= MAX_PATH)
+        return cannot_find(top, ERROR_FILENAME_EXCED_RANGE);
+    return delete_folder(top, checked.listed);
+}
+
 DWORD delete_folder_tree(const std::wstring& path)
 {
+    const place shown{path, path, nullptr, std::wstring(), nullptr};
     if (path.empty())
-        return cannot_find(place{}, ERROR_PATH_NOT_FOUND);
-    const place root = root_place(path);
-    const DWORD attributes = ::GetFileAttributesW(openable(root.exact).c_str());
-    return delete_folder(root, attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes);
+        return cannot_find(shown, ERROR_PATH_NOT_FOUND);
+    if (path.size() + kPatternLength >= MAX_PATH)
+        return cannot_find(shown, ERROR_FILENAME_EXCED_RANGE);
+    ferrolink::held_item checked;
+    const DWORD error = ferrolink::open_without_links(path, checked);
+    if (error != 0)
+        return cannot_find(shown, error);
+    return delete_folder_tree(path, checked);
 }
 
 } // namespace cleaner

@@ -33,14 +33,14 @@ bool bytes_as_text(const BYTE* bytes, wchar_t* text, int units)
 void check_value(const wchar_t* value, registered_install_dir& found)
 {
     if (is_string_type(found.type)) {
-        found.verdict = check_install_dir(value, kInstallDirUnits, found.folder);
+        found.verdict = check_install_dir(value, kInstallDirUnits, found.folder, &found.checked);
         return;
     }
     BYTE bytes[kInstallDirBytes] = {};
     std::memcpy(bytes, value, kInstallDirBytes);
     wchar_t text[kInstallDirUnits] = {};
     found.verdict = bytes_as_text(bytes, text, kInstallDirUnits)
-                        ? check_install_dir(text, kInstallDirUnits, found.folder)
+                        ? check_install_dir(text, kInstallDirUnits, found.folder, &found.checked)
                         : install_dir_verdict::unterminated;
 }
 

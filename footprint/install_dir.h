@@ -18,6 +18,8 @@ struct registered_install_dir {
     // The value as text (a value of a non-string type as text of the active code page); empty if none.
     std::wstring folder;
     install_dir_verdict verdict = install_dir_verdict::empty;
+    // A usable folder that exists, open as it was checked: the removal walks from it, never from the path again.
+    held_item checked;
 
     bool read() const { return status == ERROR_SUCCESS; }
     bool usable() const { return read() && verdict == install_dir_verdict::usable; }

@@ -1,5 +1,6 @@
 #include "footprint/install_dir_guard.h"
 
+#include "footprint/linkless_path.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <windows.h>
@@ -321,19 +322,32 @@ unique_handle nearest_existing_ancestor(std::wstring full)
     return unique_handle();
 }
 
-// A folder that exists must pass every identity check. One that is not there is nothing to delete, but it
-// must not be meant to lie inside a guarded tree either. Any other reason not to open it leaves its identity
-// unknown, and so it is refused.
-install_dir_verdict identity_verdict(const std::wstring& folder, const std::wstring& full)
+// A folder that exists must pass every identity check, on the handle that was opened from the volume's root
+// down without passing a link: the one the removal then walks from. One that is not there is nothing to
+// delete, but it must not be meant to lie inside a guarded tree either. Any other reason not to open it leaves
+// its identity unknown, and so it is refused.
+install_dir_verdict identity_verdict(const std::wstring& full, held_item* checked)
 {
     const std::vector<guarded_tree> trees = guarded_trees();
-    const unique_handle handle = open_folder(folder);
-    if (handle) {
-        if (holds_a_guarded_folder(handle.get(), trees))
+    held_item held;
+    const DWORD error = open_without_links(full, held);
+    if (error == 0) {
+        const HANDLE handle_value = held.item.get();
+        const DWORD attributes = attributes_of(handle_value);
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return install_dir_verdict::unverifiable;
+        if ((attributes | held.listed) & FILE_ATTRIBUTE_REPARSE_POINT)
+            return install_dir_verdict::through_link;
+        if (holds_a_guarded_folder(handle_value, trees))
             return install_dir_verdict::holds_system_folder;
-        return guarded_tree_around(handle.get(), trees);
+        const install_dir_verdict verdict = guarded_tree_around(handle_value, trees);
+        if (verdict == install_dir_verdict::usable && checked != nullptr)
+            *checked = std::move(held);
+        return verdict;
     }
-    if (!is_absent(::GetLastError()))
+    if (error == ERROR_REPARSE_ATTRIBUTE_CONFLICT)
+        return install_dir_verdict::through_link;
+    if (!is_absent(error))
         return install_dir_verdict::unverifiable;
     const unique_handle ancestor = nearest_existing_ancestor(full);
     return ancestor ? guarded_tree_around(ancestor.get(), trees) : install_dir_verdict::usable;
@@ -341,7 +355,8 @@ install_dir_verdict identity_verdict(const std::wstring& folder, const std::wstr
 
 } // namespace
 
-install_dir_verdict check_install_dir(const wchar_t* buffer, std::size_t units, std::wstring& folder)
+install_dir_verdict check_install_dir(const wchar_t* buffer, std::size_t units, std::wstring& folder,
+                                      held_item* checked)
 {
     const wchar_t* end = std::wmemchr(buffer, L'\0', units);
     if (end == nullptr)
@@ -360,7 +375,7 @@ install_dir_verdict check_install_dir(const wchar_t* buffer, std::size_t units, 
         return install_dir_verdict::root;
     if (is_unc_path(full) && is_local_or_admin_share(full))
         return install_dir_verdict::local_share;
-    return identity_verdict(folder, full);
+    return identity_verdict(full, checked);
 }
 
 bool usable_install_dir(const wchar_t* buffer, std::size_t units, std::wstring& folder)
@@ -393,6 +408,8 @@ const char* refusal_text(install_dir_verdict verdict)
         return "refused: inside the Windows folder";
     case install_dir_verdict::inside_profiles:
         return "refused: inside the profiles folder or a user profile";
+    case install_dir_verdict::through_link:
+        return "refused: a link, or reached through one";
     case install_dir_verdict::unverifiable:
         return "refused: its identity cannot be checked";
     }

@@ -1,6 +1,8 @@
 // Whether a registered InstallDir names a folder that may be deleted whole.
 #pragma once
 
+#include "footprint/linkless_path.h"
+
 #include <cstddef>
 #include <string>
 
@@ -19,6 +21,7 @@ enum class install_dir_verdict {
     holds_system_folder,
     inside_windows,
     inside_profiles,
+    through_link,
     unverifiable,
 };
 
@@ -27,8 +30,11 @@ enum class install_dir_verdict {
 // drive or share root, not an administrative share or a share of this machine, not a shell folder (Windows,
 // Program Files, profiles...) nor a folder that holds one, and nothing inside the Windows folder, the profiles
 // root or a user profile. Folders are compared by identity (volume and file id), so that no alias (8.3 name,
-// another spelling, a path through a link) passes. `folder` gets the text as registered.
-install_dir_verdict check_install_dir(const wchar_t* buffer, std::size_t units, std::wstring& folder);
+// another spelling, a path through a link) passes. The folder is opened from its volume's root down, and
+// neither it nor any folder above it may be a link. `folder` gets the text as registered; for a usable folder
+// that exists, `checked` (when given) gets what the checks were made on, to walk from.
+install_dir_verdict check_install_dir(const wchar_t* buffer, std::size_t units, std::wstring& folder,
+                                      held_item* checked = nullptr);
 
 // check_install_dir() == usable.
 bool usable_install_dir(const wchar_t* buffer, std::size_t units, std::wstring& folder);

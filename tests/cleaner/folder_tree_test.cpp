@@ -259,6 +259,46 @@ TEST_F(folder_tree, a_linked_root_is_removed_as_a_link_only)
     EXPECT_TRUE(exists(target + L"\\document.txt"));
 }
 
+// A link on the way to the folder is never passed: a user who can create folders there could otherwise point
+// the walk at any folder of the machine.
+TEST_F(folder_tree, a_link_above_the_folder_is_refused_and_nothing_behind_it_goes)
+{
+    const std::wstring target = folder_ / L"precious";
+    ASSERT_EQ(0u, footprint::create_folders(target + L"\\Ferrolink"));
+    make_file(target + L"\\Ferrolink\\document.txt");
+    const unix_link link(target, folder_.path(), L"Orvane");
+    if (!link.made())
+        GTEST_SKIP() << "no way to make a link here";
+    captured_log log;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_REPARSE_ATTRIBUTE_CONFLICT),
+              cleaner::delete_folder_tree(folder_ / L"Orvane\\Ferrolink"));
+    EXPECT_EQ("\tCannot find [" + path(L"Orvane\\Ferrolink") + "] file or folder\n", log.text());
+    EXPECT_TRUE(exists(target + L"\\Ferrolink\\document.txt"));
+    std::wstring registered;
+    const std::wstring through = folder_ / L"Orvane\\Ferrolink";
+    EXPECT_EQ(static_cast<int>(ferrolink::install_dir_verdict::through_link),
+              static_cast<int>(ferrolink::check_install_dir(through.c_str(), through.size() + 1, registered)));
+}
+
+// The walk starts from what was checked, not from the path: a folder swapped in under the checked name after
+// the check (here by a rename; Wine cannot make a junction) is not what may be deleted, and neither goes.
+TEST_F(folder_tree, a_folder_swapped_after_the_check_is_left_alone)
+{
+    const std::wstring root = folder_ / L"Ferrolink";
+    ASSERT_EQ(0u, footprint::create_folders(root));
+    make_file(root + L"\\a.dll");
+    ferrolink::held_item checked;
+    ASSERT_EQ(0u, ferrolink::open_without_links(root, checked));
+    ASSERT_TRUE(::MoveFileW(root.c_str(), (folder_ / L"moved").c_str()));
+    ASSERT_EQ(0u, footprint::create_folders(root));
+    make_file(root + L"\\planted.txt");
+    captured_log log;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_INVALID), cleaner::delete_folder_tree(root, checked));
+    EXPECT_EQ("\tCannot find [" + path(L"Ferrolink") + "] file or folder\n", log.text());
+    EXPECT_TRUE(exists(root + L"\\planted.txt"));
+    EXPECT_TRUE(exists(folder_ / L"moved\\a.dll"));
+}
+
 TEST(shell_paths, a_path_that_does_not_fit_max_path_is_refused_whole)
 {
     std::wstring path;
