@@ -73,17 +73,11 @@ std::wstring without_trailing_backslashes(std::wstring path)
     return path;
 }
 
-// The absolute form Windows itself resolves the path to ("." and ".." gone, "/" turned into "\").
+// The absolute form Windows itself resolves the path to, without trailing backslashes.
 bool full_path(const std::wstring& path, std::wstring& full)
 {
-    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0)
+    if (!absolute_form(path, full))
         return false;
-    full.assign(needed, L'\0');
-    const DWORD written = ::GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
-    if (written == 0 || written >= needed)
-        return false;
-    full.resize(written);
     full = without_trailing_backslashes(full);
     return true;
 }

@@ -10,19 +10,6 @@ namespace {
 using mcl::mswin::relative_open;
 using mcl::mswin::unique_handle;
 
-bool full_path(const std::wstring& path, std::wstring& full)
-{
-    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0)
-        return false;
-    full.assign(needed, L'\0');
-    const DWORD written = ::GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
-    if (written == 0 || written >= needed)
-        return false;
-    full.resize(written);
-    return true;
-}
-
 // Splits a full path into the root to open by name ("\\?\C:\" or "\\?\UNC\server\share\") and the components
 // below it. False for anything else (device paths, a bare share).
 bool split(const std::wstring& full, std::wstring& root, std::vector<std::wstring>& components)
@@ -92,6 +79,19 @@ DWORD step_down(unique_handle& folder, const std::wstring& name)
 
 } // namespace
 
+bool absolute_form(const std::wstring& path, std::wstring& full)
+{
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return false;
+    full.assign(needed, L'\0');
+    const DWORD written = ::GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
+    if (written == 0 || written >= needed)
+        return false;
+    full.resize(written);
+    return true;
+}
+
 DWORD listed_attributes(HANDLE folder, const std::wstring& name)
 {
     std::vector<unsigned char> listing(kListingBytes);
@@ -131,7 +131,7 @@ DWORD open_without_links(const std::wstring& path, held_item& out)
     std::wstring full;
     std::wstring root;
     std::vector<std::wstring> components;
-    if (!full_path(path, full) || !split(full, root, components) || components.empty())
+    if (!absolute_form(path, full) || !split(full, root, components) || components.empty())
         return ERROR_BAD_PATHNAME;
     unique_handle folder = open_root(root);
     if (!folder)

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "mcl/mswin/relative_open.h"
-
 #include "mcl/mswin/unique_resource.h"
 
 #include <string>
@@ -25,6 +24,9 @@ struct held_item {
 // be a plain folder (ERROR_REPARSE_ATTRIBUTE_CONFLICT otherwise). 0, or the Windows error
 // (ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when something on the path is missing).
 DWORD open_without_links(const std::wstring& path, held_item& out);
+
+// The absolute form Windows itself resolves a path to ("." and ".." gone, "/" turned into "\\").
+bool absolute_form(const std::wstring& path, std::wstring& full);
 
 // The attributes under which `folder` lists `name` (compared ordinally, ignoring case); 0 when it does not.
 DWORD listed_attributes(HANDLE folder, const std::wstring& name);
