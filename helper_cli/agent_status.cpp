@@ -1,5 +1,6 @@
 #include "helper_cli/agent_status.h"
 
+#include "helper_cli/console_output.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <cstdio>
@@ -91,7 +92,8 @@ bool query_agent_status(std::string& status)
     if (!call_status_method(agent.get(), reply))
         return false;
     status = to_utf8(reply.value().bstrVal);
-    std::printf("SentinelOne status: %s\n", status.c_str());
+    // The text is the agent's: filtered for the console only.
+    std::printf("SentinelOne status: %s\n", helper_cli::printable(status).c_str());
     std::fflush(stdout);
     return true;
 }
