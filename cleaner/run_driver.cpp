@@ -5,16 +5,13 @@
 #include "cleaner/file_removal.h"
 #include "footprint/footprint.h"
 #include "cleaner/installer_check.h"
+#include "cleaner/log_file.h"
 #include "cleaner/process_stop.h"
 #include "cleaner/protection_release.h"
 #include "cleaner/registry_cleanup.h"
 #include "cleaner/run_log.h"
 #include "cleaner/service_removal.h"
 #include "cleaner/shortcut_removal.h"
-
-#include <windows.h>
-#include <shlobj.h>
-#include <share.h>
 
 #include <cstdlib>
 #include <string>
@@ -24,7 +21,6 @@ namespace cleaner {
 namespace {
 
 const char kVersion[] = "2.5";
-const char kLogName[] = "Ferrolink Cleaner Log.txt";
 const char kRule[] = "=============================================================================";
 const char kFailureText[] =
     "\nFailed to uninstall Ferrolink.\nPlease check the failure reason from the log and contact your support "
@@ -49,23 +45,6 @@ const char kUsage[] =
     "otherwise 0; the verdict (\"succeed\" or \"failed\") is on the console and at the\n"
     "end of the log. FerrolinkAudit.exe (same folder) tells whether anything of the\n"
     "client is left.\n";
-
-// Folder (with its trailing backslash) that holds the log in automatic mode.
-std::string automatic_log_folder()
-{
-    char folder[MAX_PATH] = {};
-    const DWORD length = ::GetTempPathA(MAX_PATH, folder);
-    if (length != 0 && length < MAX_PATH)
-        return folder;
-    if (SUCCEEDED(::SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
-        return std::string(folder) + "\\";
-    return "C:\\WINDOWS\\Temp\\";
-}
-
-std::string log_path(bool automatic)
-{
-    return automatic ? automatic_log_folder() + kLogName : std::string(kLogName);
-}
 
 void write_banner(void (*line)(const char*, ...))
 {
@@ -201,7 +180,7 @@ int run_cleaner(int argc, char** argv)
     automatic_mode = request == run_request::automatic;
     write_banner(console_line);
 
-    run_log = ::_fsopen(log_path(automatic_mode).c_str(), "a", _SH_DENYNO);
+    run_log = open_run_log(automatic_mode);
     if (run_log == nullptr) {
         console_line("Can not create Ferrolink Cleaner Log.txt");
         return 1;

@@ -1,6 +1,6 @@
 // The client helper's wire forms: request encoders and reply decoders over the library's payload encoding.
-// Pure code without <windows.h>. Every reply is untrusted: decoders check room before each read and never
-// size anything by a count taken from the wire.
+// Pure code without <windows.h>. Every reply is untrusted: decoders check room before each read and size
+// nothing by a count taken from the wire beyond what the bytes behind it could hold.
 #pragma once
 
 #include "helper/iovchelper.h"
@@ -45,9 +45,13 @@ bool decode_compatible(const mcl::binary_t& reply, std::uint8_t& compatible, std
 // A bare u32 reply; fewer than 4 bytes fail.
 bool decode_u32(const mcl::binary_t& reply, std::uint32_t& value);
 
+// The records of one list reply and the elements of the lists inside them, all together, at most: a reply of
+// up to 16 MiB could otherwise hold some sixteen million empty names.
+constexpr std::uint32_t max_reply_elements = 65536;
+
 // List replies from byte 0: u32 count, then the records. `list` is emptied first and receives each record as
 // it is decoded, so after a failure it holds the records decoded before it. Bytes after the last record are
-// ignored.
+// ignored. A reply with more elements than max_reply_elements fails there.
 bool decode_list(const mcl::binary_t& reply, std::vector<protected_service>& list);
 bool decode_list(const mcl::binary_t& reply, std::vector<protected_process>& list);
 bool decode_list(const mcl::binary_t& reply, std::vector<protected_registry_key>& list);

@@ -42,6 +42,23 @@ bool query_state(SC_HANDLE service, DWORD& state)
     return true;
 }
 
+bool process_of(SC_HANDLE service, DWORD& process_id)
+{
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!::QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                                &needed))
+        return false;
+    process_id = status.dwProcessId;
+    return true;
+}
+
+bool served_by(HANDLE pipe, DWORD process_id)
+{
+    ULONG server = 0;
+    return ::GetNamedPipeServerProcessId(pipe, &server) && server == process_id;
+}
+
 } // namespace
 
 std::int32_t ovchelper::agent_msg_handler::handle_message(const mcl::ipc_connection_ptr& connection,
@@ -108,6 +125,18 @@ bool ovchelper::connect(std::int32_t timeout_ms, std::string service_name)
     // A negative time-out would otherwise become a wait of about 49 days.
     const std::uint32_t timeout = timeout_ms < 0 ? 0 : static_cast<std::uint32_t>(timeout_ms);
     return mcl::ipc_peer::connect(name, timeout);
+}
+
+// Any process may have made pipes under the service's name, before the service or beside it; it would get the
+// unprotect requests and could answer them.
+bool ovchelper::server_trusted(const char* name, mcl::ipc_connection& connection)
+{
+    const unique_schandle service = open_service(name);
+    DWORD process_id = 0;
+    if (!service || !process_of(service.get(), process_id) || process_id == 0)
+        return false;
+    return served_by(connection.read_channel().handle(), process_id) &&
+           served_by(connection.write_channel().handle(), process_id);
 }
 
 bool ovchelper::proto_compatible()

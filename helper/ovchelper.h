@@ -104,6 +104,10 @@ public:
     // A one-way message with an empty payload on the one connection.
     bool post_simple(std::uint32_t id);
 
+protected:
+    // Only the process the service under `name` runs in may serve its pipes.
+    bool server_trusted(const char* name, mcl::ipc_connection& connection) override;
+
 private:
     // The reply conventions of the requests.
     bool result_query(std::uint32_t id, bool encoded, mcl::binary_t& payload, request_result* result);

@@ -3,6 +3,8 @@
 #include "helper/helper_wire.h"
 #include "helper/ovchelper.h"
 
+#include <iterator>
+
 namespace {
 
 constexpr std::uint32_t services_request = 0x1000002;
@@ -79,7 +81,7 @@ bool ovchelper::list_query(std::uint32_t id, bool encoded, mcl::binary_t& payloa
     std::vector<Record> decoded;
     if (!helper_wire::decode_list(payload, decoded))
         return false;
-    list.insert(list.end(), decoded.begin(), decoded.end());
+    list.insert(list.end(), std::make_move_iterator(decoded.begin()), std::make_move_iterator(decoded.end()));
     return true;
 }
 

@@ -2,73 +2,106 @@
 
 #include "mcl/payload.h"
 
+#include <algorithm>
+
 namespace helper_wire {
 
 namespace {
 
 using mcl::binary_t;
 
-bool read(const binary_t& in, std::uint32_t& at, std::uint8_t& value) { return mcl::get_u8(in, at, value); }
-bool read(const binary_t& in, std::uint32_t& at, std::uint32_t& value) { return mcl::get_u32(in, at, value); }
-bool read(const binary_t& in, std::uint32_t& at, std::uint64_t& value) { return mcl::get_u64(in, at, value); }
-bool read(const binary_t& in, std::uint32_t& at, std::string& value) { return mcl::get_string(in, at, value); }
-bool read(const binary_t& in, std::uint32_t& at, std::u16string& value) { return mcl::get_wstring(in, at, value); }
-bool read(const binary_t& in, std::uint32_t& at, std::vector<std::string>& value)
-{
-    return mcl::get_string_list(in, at, value);
-}
+// The fewest bytes a record takes on the wire: empty strings (one 0 byte narrow, two wide) and empty lists.
+template <typename Record>
+constexpr std::uint32_t min_encoded_size = 1;
+template <>
+constexpr std::uint32_t min_encoded_size<protected_service> = 1 + 1 + 1 + 1 + 1 + 1 + 2 + 2;
+template <>
+constexpr std::uint32_t min_encoded_size<protected_process> = 1 + 1 + 2 + 2;
+template <>
+constexpr std::uint32_t min_encoded_size<protected_registry_key> = 1 + 1 + 1 + 8 + 2 + 1 + 4;
+template <>
+constexpr std::uint32_t min_encoded_size<protected_folder> = 1 + 1 + 2;
+template <>
+constexpr std::uint32_t min_encoded_size<quarantined_file> = 1 + 1;
+template <>
+constexpr std::uint32_t min_encoded_size<entry_record> = 8 + 8 + 1 + 1 + 1 + 8 + 1 + 1 + 4;
 
-// Reads the fields in order; the first that does not fit stops the record.
-template <typename... Fields>
-bool read_fields(const binary_t& in, std::uint32_t& at, Fields&... fields)
-{
-    return (read(in, at, fields) && ...);
-}
+// One reply, read front to back. Its lists, nested ones included, draw their elements from one allowance.
+class reply_reader {
+public:
+    explicit reply_reader(const binary_t& reply) : in_(reply) {}
 
-bool read_record(const binary_t& in, std::uint32_t& at, protected_service& r)
-{
-    return read_fields(in, at, r.service_level, r.process_level, r.service_dacl, r.folder_dacl, r.service_name,
-                       r.service_sid, r.binary_path, r.reference_folder);
-}
+    bool read(std::uint8_t& value) { return mcl::get_u8(in_, at_, value); }
+    bool read(std::uint32_t& value) { return mcl::get_u32(in_, at_, value); }
+    bool read(std::uint64_t& value) { return mcl::get_u64(in_, at_, value); }
+    bool read(std::string& value) { return mcl::get_string(in_, at_, value); }
+    bool read(std::u16string& value) { return mcl::get_wstring(in_, at_, value); }
+    bool read(std::vector<std::string>& value) { return read_list(value); }
 
-bool read_record(const binary_t& in, std::uint32_t& at, protected_process& r)
-{
-    return read_fields(in, at, r.process_level, r.folder_dacl, r.image_path, r.reference_folder);
-}
+    // Reads the fields in order; the first that does not fit stops the record.
+    template <typename... Fields>
+    bool fields(Fields&... values)
+    {
+        return (read(values) && ...);
+    }
 
-bool read_record(const binary_t& in, std::uint32_t& at, protected_registry_key& r)
-{
-    return read_fields(in, at, r.key_level, r.original_dacl, r.current_dacl, r.root, r.subkey, r.owner_service,
-                       r.full_access_services);
-}
+    // The count comes from the service: room is made for no more records than the bytes left could hold,
+    // and records are decoded one at a time, so a count that promises more fails at the first missing one.
+    template <typename Record>
+    bool read_list(std::vector<Record>& list)
+    {
+        list.clear();
+        std::uint32_t count = 0;
+        if (!mcl::get_u32(in_, at_, count))
+            return false;
+        const std::uint32_t fits = (in_.size() - at_) / min_encoded_size<Record>;
+        list.reserve(std::min({count, fits, elements_left_}));
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (elements_left_ == 0)
+                return false;
+            --elements_left_;
+            Record record{};
+            if (!read_record(record))
+                return false;
+            list.push_back(std::move(record));
+        }
+        return true;
+    }
 
-bool read_record(const binary_t& in, std::uint32_t& at, protected_folder& r)
-{
-    return read_fields(in, at, r.folder_level, r.folder_dacl, r.folder_path);
-}
+private:
+    bool read_record(protected_service& r)
+    {
+        return fields(r.service_level, r.process_level, r.service_dacl, r.folder_dacl, r.service_name,
+                      r.service_sid, r.binary_path, r.reference_folder);
+    }
+    bool read_record(protected_process& r)
+    {
+        return fields(r.process_level, r.folder_dacl, r.image_path, r.reference_folder);
+    }
+    bool read_record(protected_registry_key& r)
+    {
+        return fields(r.key_level, r.original_dacl, r.current_dacl, r.root, r.subkey, r.owner_service,
+                      r.full_access_services);
+    }
+    bool read_record(protected_folder& r) { return fields(r.folder_level, r.folder_dacl, r.folder_path); }
+    bool read_record(quarantined_file& r) { return fields(r.quarantine_name, r.original_path); }
+    bool read_record(entry_record& r)
+    {
+        return fields(r.first_number, r.second_number, r.first_text, r.flag_a, r.flag_b, r.third_number,
+                      r.second_text, r.third_text, r.last_number);
+    }
+    bool read_record(std::string& r) { return read(r); }
 
-bool read_record(const binary_t& in, std::uint32_t& at, quarantined_file& r)
-{
-    return read_fields(in, at, r.quarantine_name, r.original_path);
-}
+    const binary_t& in_;
+    std::uint32_t at_ = 0;
+    std::uint32_t elements_left_ = max_reply_elements;
+};
 
-bool read_record(const binary_t& in, std::uint32_t& at, entry_record& r)
-{
-    return read_fields(in, at, r.first_number, r.second_number, r.first_text, r.flag_a, r.flag_b, r.third_number,
-                       r.second_text, r.third_text, r.last_number);
-}
-
-bool read_record(const binary_t& in, std::uint32_t& at, std::string& r) { return read(in, at, r); }
-
-// The count comes from the service: records are decoded one at a time and appended as they complete, so a
-// count that promises more than the reply holds fails at the first missing record, never sizing anything by it.
 template <typename Record>
 bool decode_records(const binary_t& reply, std::vector<Record>& list)
 {
-    std::uint32_t cursor = 0;
-    return mcl::get_list(reply, cursor, list, [](const binary_t& in, std::uint32_t& at, Record& record) {
-        return read_record(in, at, record);
-    });
+    reply_reader reader(reply);
+    return reader.read_list(list);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "helper_cli/agent_status.h"
 
+#include "helper_cli/console_output.h"
 #include "mcl/mswin/unique_resource.h"
 #include "mcl/mswin/utf.h"
 
@@ -81,7 +82,8 @@ bool query_agent_status(std::string& status)
         return false;
     const BSTR text = reply.value().bstrVal;
     status = mcl::mswin::wide_to_utf8(std::wstring_view(text, ::SysStringLen(text)));
-    std::printf("SentinelOne status: %s\n", status.c_str());
+    // The text is the agent's: filtered for the console only.
+    std::printf("SentinelOne status: %s\n", helper_cli::printable(status).c_str());
     std::fflush(stdout);
     return true;
 }

@@ -11,10 +11,14 @@ namespace helper_cli {
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string utf16_to_utf8(std::u16string_view units);
 
-// Writes `text` and a line break, then flushes.
+// `text` as the console may show it: C0 controls other than the tab, DEL and C1 controls (U+0080 to U+009F,
+// as UTF-8 or as single bytes outside UTF-8) become U+FFFD; everything else is left as it is.
+std::string printable(std::string_view text);
+
+// Writes printable(`text`) and a line break, then flushes.
 void write_line(std::string_view text);
 
-// Writes `text` without ending the line, then flushes.
+// Writes printable(`text`) without ending the line, then flushes.
 void write_text(std::string_view text);
 
 } // namespace helper_cli

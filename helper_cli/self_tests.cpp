@@ -1,6 +1,7 @@
 #include "helper_cli/self_tests.h"
 
 #include "helper_cli/agent_status.h"
+#include "helper_cli/console_output.h"
 #include "helper_cli/self_test_tables.h"
 #include "helper_cli/service_status.h"
 
@@ -26,9 +27,10 @@ void print_line(const char* text)
     std::fflush(stdout);
 }
 
+// Names come from the service's reply: they are shown through the console filter.
 void print_named(const char* format, const std::string& name)
 {
-    std::printf(format, name.c_str());
+    std::printf(format, helper_cli::printable(name).c_str());
     std::fflush(stdout);
 }
 

@@ -4,6 +4,8 @@
 #include "mcl/mswin/error_text.h"
 #include "mcl/mswin/security.h"
 
+#include <algorithm>
+
 namespace mcl {
 
 namespace {
@@ -58,6 +60,11 @@ std::string ipc_channel::full_name(const char* base_name) const
 
 bool ipc_channel::create(const char* base_name)
 {
+    return create_until(base_name, ::GetTickCount64() + busy_wait_ms);
+}
+
+bool ipc_channel::create_until(const char* base_name, ULONGLONG deadline)
+{
     if (base_name == nullptr) {
         MCL_LOG("mcl::ipc_channel::create", 59, "Failed to create ipc channel, invalid parameters");
         return false;
@@ -74,7 +81,7 @@ bool ipc_channel::create(const char* base_name)
     case ipc_connection::listening_role:
         return create_listening(full_name(base_name));
     case ipc_connection::connecting_role:
-        return open_connecting(full_name(base_name));
+        return open_connecting(full_name(base_name), deadline);
     default:
         MCL_LOG("mcl::ipc_channel::create", 142, "Failed to create ipc channel, invalid connection type");
         return false;
@@ -97,7 +104,7 @@ bool ipc_channel::create_listening(const std::string& name)
     return true;
 }
 
-bool ipc_channel::open_connecting(const std::string& name)
+bool ipc_channel::open_connecting(const std::string& name, ULONGLONG deadline)
 {
     const DWORD access = direction_ == read_direction ? GENERIC_READ : GENERIC_WRITE;
     for (;;) {
@@ -115,9 +122,14 @@ bool ipc_channel::open_connecting(const std::string& name)
                     name.c_str(), code_of(error), mswin::error_text(error));
             return false;
         }
-        if (!::WaitNamedPipeA(name.c_str(), busy_wait_ms)) {
-            MCL_LOG("mcl::ipc_channel::create", 120,
-                    "Could not open the named pipe (\"%s\"): 30 seconds wait timed out.", name.c_str());
+        // Whoever keeps every instance busy must not hold us past the caller's time; a wait of 0 would mean
+        // the pipe's own default time-out.
+        const ULONGLONG now = ::GetTickCount64();
+        const ULONGLONG left = now < deadline ? deadline - now : 0;
+        const DWORD wait_ms = static_cast<DWORD>(std::min<ULONGLONG>(left, busy_wait_ms));
+        if (wait_ms == 0 || !::WaitNamedPipeA(name.c_str(), wait_ms)) {
+            MCL_LOG("mcl::ipc_channel::create", 120, "Could not open the named pipe (\"%s\"): the wait timed out.",
+                    name.c_str());
             return false;
         }
     }

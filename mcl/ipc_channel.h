@@ -31,8 +31,11 @@ public:
     ipc_channel(const ipc_channel&) = delete;
     ipc_channel& operator=(const ipc_channel&) = delete;
 
-    // Creates (listening side) or opens (connecting side) base_name + the direction's suffix.
+    // Creates (listening side) or opens (connecting side) base_name + the direction's suffix. The connecting
+    // side waits up to 30 s for a busy pipe.
     virtual bool create(const char* base_name);
+    // As create, but a busy pipe is waited for only until `deadline` (a GetTickCount64 time).
+    bool create_until(const char* base_name, ULONGLONG deadline);
     virtual void close();
     // Listening side, after create: waits for a client without blocking; io_event fires when one comes.
     virtual bool listen();
@@ -66,7 +69,7 @@ protected:
 
 private:
     bool create_listening(const std::string& name);
-    bool open_connecting(const std::string& name);
+    bool open_connecting(const std::string& name, ULONGLONG deadline);
     // The overlapped record and the transfer area must not go while the system may still write to them.
     void cancel_outstanding_io();
 };

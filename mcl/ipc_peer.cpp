@@ -12,6 +12,12 @@ namespace {
 const char* const pipe_prefix = "\\\\.\\pipe\\";
 const char* const object_prefix = "Global\\";
 
+ULONGLONG time_left(ULONGLONG deadline)
+{
+    const ULONGLONG now = ::GetTickCount64();
+    return now < deadline ? deadline - now : 0;
+}
+
 } // namespace
 
 ipc_peer::ipc_peer(ipc_msg_handler* default_handler)
@@ -55,6 +61,7 @@ bool ipc_peer::connect(const char* name, std::uint32_t timeout_ms)
 {
     if (name == nullptr)
         return false;
+    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
     const std::string pipe_base = std::string(pipe_prefix) + name;
     start();
     reader_.start();
@@ -76,11 +83,12 @@ bool ipc_peer::connect(const char* name, std::uint32_t timeout_ms)
                 "Failed to open the connecting mutex for pipe[%s], peer may not start yet.", name);
         return false;
     }
-    if (connecting.acquire(static_cast<DWORD>(remaining)) != 0) {
+    // Every account may open the mutex, so anyone can hold it for ever: it only spaces out clients, and
+    // after half the time left we go on without it.
+    const DWORD mutex_wait_ms = static_cast<DWORD>(time_left(deadline) / 2);
+    if (connecting.acquire(mutex_wait_ms) != 0)
         MCL_LOG("mcl::ipc_peer::connect", 423, "Failed to acquire the pipe[%s] connecting mutex within %d milli-seconds",
-                name, static_cast<int>(remaining));
-        return false;
-    }
+                name, static_cast<int>(mutex_wait_ms));
     mswin::unique_handle connected(
         ::OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, (object_base + "_EV_CONNECTED").c_str()));
     if (!connected) {
@@ -90,20 +98,27 @@ bool ipc_peer::connect(const char* name, std::uint32_t timeout_ms)
     }
 
     ipc_connection_ptr connection(new ipc_connection(ipc_connection::connecting_role));
-    const bool created = connection->read_channel().create(pipe_base.c_str()) &&
-                         connection->write_channel().create(pipe_base.c_str());
+    const bool created = connection->read_channel().create_until(pipe_base.c_str(), deadline) &&
+                         connection->write_channel().create_until(pipe_base.c_str(), deadline);
     // Even when our open failed, the listener must prepare a fresh pair for whoever comes next.
     ::SetEvent(connected.get());
     connecting.release();
     connected.reset();
     if (!created)
         return false;
+    // Checked before the connection is served: nothing is sent to, or taken from, a server we do not trust.
+    if (!server_trusted(name, *connection)) {
+        MCL_LOG("mcl::ipc_peer::connect", 446, "The pipe[%s] is not served by the expected process.", name);
+        return false;
+    }
 
     scoped_lock guard(connections_lock_);
     connections_.push_back(connection);
     connections_changed();
     return true;
 }
+
+bool ipc_peer::server_trusted(const char*, ipc_connection&) { return true; }
 
 void ipc_peer::run_listener()
 {

@@ -62,7 +62,8 @@ public:
     // Listening side, under name(): prepares one pipe pair after another for connecting peers. Returns
     // only when the connected event cannot be made or the peer is disconnected.
     virtual void run_listener();
-    // Connecting side: the handshake on `name`, retried every 500 ms while the listener is absent.
+    // Connecting side: the handshake on `name`, retried every 500 ms while the listener is absent, and done
+    // within `timeout_ms` (give or take one retry) whoever holds the connecting mutex or the pipe instances.
     virtual bool connect(const char* name, std::uint32_t timeout_ms);
     virtual void remove_connection(const ipc_connection_ptr& connection);
     // Stops the threads and forgets every connection; the next frame carries sequence 1 again.
@@ -82,6 +83,11 @@ public:
 
     const std::string& name() const { return name_; }
     void set_name(const std::string& name) { name_ = name; }
+
+protected:
+    // Connecting side: asked once both pipes of `name` are open, before anything goes over them. False drops
+    // the connection, and connect fails. Any process may have made pipes under a name; this one trusts all.
+    virtual bool server_trusted(const char* name, ipc_connection& connection);
 
 private:
     // The read and write threads: both wait on their stop and refresh events and on one event per

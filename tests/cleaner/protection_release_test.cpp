@@ -11,10 +11,12 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 using namespace fltest;
@@ -331,6 +333,75 @@ TEST_F(protection_release, leaves_no_helper_and_no_connection_behind)
     const auto at = [&](const char* line) { return std::find(lines.begin(), lines.end(), line) - lines.begin(); };
     EXPECT_LT(at("disconnect 1"), at("connect 2")) << describe(connections_of(lines));
     EXPECT_EQ(joined(kFirstNameReleasesBoth), log.text());
+}
+
+// Any account may open the protection service's connecting mutex and keep it. A thread of this process holds
+// it here (a mutex is owned per thread, so this one waits as another process's client would).
+TEST_F(protection_release, a_connecting_mutex_held_by_someone_else_does_not_keep_the_protection)
+{
+    const auto first = make(kFirstName, {double_state::running, ""});
+    ASSERT_TRUE(first->installed());
+    const mcl::mswin::unique_handle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<bool> held{false};
+    std::thread holder([&] {
+        const std::string name = std::string("Global\\") + kFirstName + "_MTX_CONNECTING";
+        const mcl::mswin::unique_handle mutex(::OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()));
+        held = mutex && ::WaitForSingleObject(mutex.get(), 0) == WAIT_OBJECT_0;
+        ::WaitForSingleObject(done.get(), INFINITE);
+        if (held)
+            ::ReleaseMutex(mutex.get());
+    });
+    const bool holding = eventually([&] { return held.load(); }, 2000);
+
+    captured_log log;
+    const DWORD start = ::GetTickCount();
+    const int result = cleaner::release_client_protection(cleaner::run_log);
+    const DWORD took = ::GetTickCount() - start;
+    ::SetEvent(done.get());
+    holder.join();
+    ASSERT_TRUE(holding);
+
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(joined(kFirstNameReleasesBoth), log.text());
+    EXPECT_TRUE(first->saw({kReleasedService, kReleasedRegistry}));
+    // Two connections, each within its 2000 ms.
+    EXPECT_LT(took, 6000u);
+}
+
+// Someone keeps taking every instance of the outbound pipe as the service makes it: each connection gives up
+// at its own time-out instead of waiting 30 s for an instance.
+TEST_F(protection_release, a_pipe_kept_busy_by_someone_else_does_not_hold_the_step)
+{
+    const auto first = make(kFirstName, {double_state::running, ""});
+    ASSERT_TRUE(first->installed());
+    std::atomic<bool> stop{false};
+    std::atomic<int> taken{0};
+    std::thread squatter([&] {
+        const std::string pipe_name = std::string("\\\\.\\pipe\\") + kFirstName + "_OUTBOUND";
+        std::vector<mcl::mswin::unique_handle> instances;
+        while (!stop) {
+            HANDLE pipe = ::CreateFileA(pipe_name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (pipe == INVALID_HANDLE_VALUE) {
+                ::Sleep(1);
+                continue;
+            }
+            instances.emplace_back(pipe);
+            ++taken;
+        }
+    });
+    const bool squatting = eventually([&] { return taken.load() > 0; }, 2000);
+
+    captured_log log;
+    const DWORD start = ::GetTickCount();
+    const int result = cleaner::release_client_protection(cleaner::run_log);
+    const DWORD took = ::GetTickCount() - start;
+    stop = true;
+    squatter.join();
+    ASSERT_TRUE(squatting);
+
+    EXPECT_LT(took, 10000u);
+    EXPECT_EQ(-1, result);
+    EXPECT_TRUE(starts_with(log.text(), std::string(kServiceProgress1) + "\n" + kNoConnection + "\n")) << log.text();
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // Connecting, the protocol version and its gate, requests without a connection, and the end of a helper.
 #include "helper_fixture.h"
 
+#include "double_control.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -60,6 +62,35 @@ TEST(HelperConnect, NegativeTimeOutIsNoWait)
     EXPECT_FALSE(helper->connect(-1, service.name()));
     EXPECT_LT(elapsed_ms(started), 400);
     EXPECT_TRUE(log.contains("Failed to open the connecting mutex for pipe[" + service.name() + "]"));
+}
+
+// A process that serves the pipe names of a registered service, the service itself serving none: the helper
+// opens the pipes, finds another process behind them and sends nothing.
+TEST(HelperConnect, PipesServedByAnotherProcessThanTheServiceGetNoRequest)
+{
+    silent_service service;
+    ASSERT_TRUE(service.running());
+    fltest::temp_folder folder;
+    const std::string log_path = fltest::narrow(folder / L"impostor.log");
+    const std::string script_path = fltest::narrow(folder / L"impostor.txt");
+    ASSERT_TRUE(protection_double::write_text_file(script_path, ""));
+    fltest::child_process impostor(fltest::widen("\"" + protection_double::exe_path() + "\" console " +
+                                                 service.name() + " --script \"" + script_path + "\" --log \"" +
+                                                 log_path + "\""));
+    ASSERT_TRUE(impostor.started());
+    const std::string mutex_name = "Global\\" + service.name() + "_MTX_CONNECTING";
+    ASSERT_TRUE(eventually([&] {
+        return static_cast<bool>(mcl::mswin::unique_handle(::OpenMutexA(SYNCHRONIZE, FALSE, mutex_name.c_str())));
+    }));
+
+    helper_ptr helper = make_helper();
+    EXPECT_FALSE(helper->connect(2000, service.name()));
+    EXPECT_EQ(helper->connection_count(), 0u);
+    EXPECT_FALSE(helper->proto_compatible());
+    helper.reset();
+    // The impostor logs the pipes' opening and end, and nothing in between.
+    ASSERT_TRUE(eventually([&] { return !protection_double::read_lines(log_path).empty(); }));
+    EXPECT_TRUE(protection_double::frames_in(protection_double::read_lines(log_path)).empty());
 }
 
 // The version gate: before any proto_compatible, after a too-old version, and after an incompatible but

@@ -36,6 +36,7 @@ public:
     const std::string& name() const { return name_; }
     // Answer directives are read again at each new connection.
     void rewrite_script(const std::string& script);
+    const std::string& script_path() const { return script_path_; }
     bool start();
     bool stop();
     std::vector<std::string> log_lines();

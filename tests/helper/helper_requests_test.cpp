@@ -2,7 +2,12 @@
 // canned reply.
 #include "helper_fixture.h"
 
+#include "helper/helper_wire.h"
+
 #include <gtest/gtest.h>
+#include <psapi.h>
+
+#include <algorithm>
 
 #include <string>
 #include <vector>
@@ -234,6 +239,51 @@ TEST(HelperRequestsMalformed, ShortRepliesFailAndLeaveTheCallerAlone)
         ASSERT_TRUE(helper->proto_compatible());
         EXPECT_EQ(row.run(*helper, service.name()), row.outcome);
     }
+}
+
+std::size_t peak_memory()
+{
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
+}
+
+// The double's script with a 16 MiB container-list reply: count 0xFFFFFFFF, then zero bytes. Written in pieces,
+// so that this process's own peak stays where the measurement can see past it.
+bool write_huge_list_script(const std::string& path)
+{
+    const mcl::mswin::unique_handle file(
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const auto put = [&](const std::string& text) {
+        DWORD written = 0;
+        return ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+               written == text.size();
+    };
+    constexpr std::size_t zero_bytes = 16u * 1024u * 1024u - 4;
+    constexpr std::size_t piece = 64u * 1024u;
+    bool ok = file && put("on 0x10000CD bytes ffffffff");
+    for (std::size_t done = 0; ok && done < zero_bytes; done += piece)
+        ok = put(std::string(2 * std::min(piece, zero_bytes - done), '0'));
+    return ok && put("\n");
+}
+
+// One well-formed reply of the largest size, every byte of it an empty container name.
+TEST(HelperRequestsHostile, SixteenMebibyteListReplyStaysFarBelowItsNamesInMemory)
+{
+    service_double service("");
+    ASSERT_TRUE(service.installed());
+    ASSERT_TRUE(write_huge_list_script(service.script_path()));
+    ASSERT_TRUE(service.start());
+    helper_ptr helper = make_helper();
+    ASSERT_TRUE(helper->connect(2000, service.name()));
+    ASSERT_TRUE(helper->proto_compatible());
+
+    const std::size_t before = peak_memory();
+    std::vector<std::string> names;
+    EXPECT_FALSE(helper->list_quarantine_containers(names));
+    const std::size_t after = peak_memory();
+    EXPECT_EQ(names.size(), helper_wire::max_reply_elements);
+    EXPECT_LT(after, 64u * 1024u * 1024u) << "before: " << before;
 }
 
 } // namespace

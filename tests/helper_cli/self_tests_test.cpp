@@ -228,4 +228,28 @@ TEST_F(self_tests, keeps_the_callers_apartment)
     ::CoUninitialize();
 }
 
+// Whatever answers on the protection service's pipes names the services, and the agent's object writes its
+// status: neither gets a line of its own onto the console, nor a terminal escape.
+TEST_F(self_tests, names_from_the_service_and_the_agent_status_cannot_forge_lines)
+{
+    ::SetEnvironmentVariableW(L"SENTINEL_DOUBLE_REPLY", L"{}\r\nTest S1 agent status successfully.\x1b[2J\x9b" L"0m");
+    helper_.records = {record("x'\novenfsvc SID matches the SID from CPS\n\x1b]0;owned\x07\xc2\x9b", "S-1-5-80-1")};
+    std::string printed;
+    {
+        sentinel_registration registration;
+        ASSERT_TRUE(registration.registered());
+        printed = run();
+    }
+    ::SetEnvironmentVariableW(L"SENTINEL_DOUBLE_REPLY", nullptr);
+
+    const std::string r = "\xEF\xBF\xBD";
+    const std::string status = "\nSentinelOne status: {}" + r + r + "Test S1 agent status successfully." + r + "[2J" +
+                               r + "0m\nTest S1 agent status successfully.\n" + kClientServices;
+    EXPECT_NE(std::string::npos, printed.find(status)) << printed;
+    const std::string tail = "\nWill not verify SID of 'x'" + r + "ovenfsvc SID matches the SID from CPS" + r + r +
+                             "]0;owned" + r + r + "'\n";
+    ASSERT_GE(printed.size(), tail.size());
+    EXPECT_EQ(tail, printed.substr(printed.size() - tail.size())) << printed;
+}
+
 } // namespace

@@ -383,4 +383,28 @@ TEST_F(HelperCommand, ReportTable)
     }
 }
 
+// C1 controls reach a terminal as UTF-8 (C2 9B is the 8-bit CSI) or, in a code-page text, as single bytes;
+// everything printable around them, in UTF-8 or not, is left alone.
+TEST(ConsoleFilter, ControlsOfBothRangesBecomeReplacementCharacters)
+{
+    const std::string r = "\xEF\xBF\xBD";
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"\xC2\x9B" "31mred", r + "31mred"},
+        {"\x9B" "2J", r + "2J"},
+        {"next\xC2\x85line", "next" + r + "line"},
+        {"\x80\x9F", r + r},
+        {"a\tb\x1B[0m\x7F\r\n", "a\tb" + r + "[0m" + r + r + r},
+        {"\xC2\xA0" "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\xC2\xA0" "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"\xE9t\xE9", "\xE9t\xE9"},
+        {"\xE2\x82", "\xE2" + r},
+        {"\xC0\x9B", "\xC0" + r},
+        {helper_cli::utf16_to_utf8(u"\u009B1m"), r + "1m"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.out, helper_cli::printable(c.in)) << c.in;
+}
+
 } // namespace

@@ -321,6 +321,34 @@ INSTANTIATE_TEST_SUITE_P(Kinds, HelperWireList, ::testing::ValuesIn(list_cases()
                              return name;
                          });
 
+// Every byte of a reply can be one empty name: the elements of one reply, nested lists included, stop at a
+// fixed number however many bytes and whatever count it carries.
+TEST(HelperWireLimit, NoReplyDecodesMoreElementsThanTheLimit)
+{
+    constexpr std::uint32_t limit = helper_wire::max_reply_elements;
+    const struct {
+        std::uint32_t count;
+        std::size_t empty_names;
+        bool decoded;
+    } cases[] = {{limit, limit, true}, {limit + 1, limit + 1, false}, {0xFFFFFFFFu, 16u * 1024u * 1024u - 4, false}};
+    for (const auto& c : cases) {
+        bytes reply = u32_bytes(c.count);
+        reply.resize(reply.size() + c.empty_names, 0);
+        std::vector<std::string> names;
+        EXPECT_EQ(c.decoded, helper_wire::decode_list(payload_of(reply), names)) << c.count;
+        EXPECT_EQ(limit, names.size()) << c.count;
+        EXPECT_LE(names.capacity(), limit) << c.count;
+    }
+
+    // A registry key counts, and so does each name of its full-access list.
+    for (const std::uint32_t names : {limit - 1, limit}) {
+        bytes reply = concat({u32_bytes(1), {0x01}, text(""), text(""), hklm_bytes, {0, 0}, text(""), u32_bytes(names)});
+        reply.resize(reply.size() + names, 0);
+        std::vector<protected_registry_key> keys;
+        EXPECT_EQ(names < limit, helper_wire::decode_list(payload_of(reply), keys)) << names;
+    }
+}
+
 struct utf8_case {
     const char* name;
     const char* input;
