@@ -81,10 +81,11 @@ TEST(EventThread, StopDiscardsWhatIsStillQueued)
 {
     recording_thread t;
     t.failing_id = 1;  // leaves 2 and 3 waiting in the queue
-    ASSERT_TRUE(t.start());
+    // Queued before the start: a post after the failing record was handled would wake the thread again.
     t.post_event(record{1});
     t.post_event(record{2});
     t.post_event(record{3});
+    ASSERT_TRUE(t.start());
     ASSERT_TRUE(t.wait_for(1));
     t.stop(5);
     EXPECT_FALSE(t.running());
