@@ -11,7 +11,7 @@ build=${1:?usage: package.sh BUILD_DIR OUT_DIR}
 out=${2:?usage: package.sh BUILD_DIR OUT_DIR}
 [ -n "${SOURCE_DATE_EPOCH:-}" ] || die "SOURCE_DATE_EPOCH is not set"
 here=$(cd "$(dirname "$0")" && pwd)
-# Zip times are local times, and msiinfo shows the MSI's dates in local time.
+# Zip entries carry local times, and the MSI dates are read back as text: one zone for both, whatever the machine.
 export TZ=UTC LC_ALL=C
 programs=(FerrolinkCleaner.exe FerrolinkAudit.exe OVClientHelperCLI.exe)
 
