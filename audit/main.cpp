@@ -2,6 +2,7 @@
 #include "audit/checks.h"
 #include "audit/json_report.h"
 #include "audit/text_report.h"
+#include "fl_version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -9,7 +10,7 @@
 
 namespace {
 
-const char kVersion[] = "2.5";
+const char kVersion[] = FL_VERSION_TEXT;
 const int kCouldNotRun = 2;
 
 const char kUsage[] =

@@ -12,6 +12,7 @@
 #include "cleaner/run_log.h"
 #include "cleaner/service_removal.h"
 #include "cleaner/shortcut_removal.h"
+#include "fl_version.h"
 
 #include <cstdlib>
 #include <string>
@@ -20,7 +21,7 @@ namespace cleaner {
 
 namespace {
 
-const char kVersion[] = "2.5";
+const char kVersion[] = FL_VERSION_TEXT;
 const char kRule[] = "=============================================================================";
 const char kFailureText[] =
     "\nFailed to uninstall Ferrolink.\nPlease check the failure reason from the log and contact your support "
