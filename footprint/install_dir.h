@@ -18,12 +18,17 @@ struct registered_install_dir {
     // The value as text (a value of a non-string type as text of the active code page); empty if none.
     std::wstring folder;
     install_dir_verdict verdict = install_dir_verdict::empty;
+    // Where it was read: the install key of the 64-bit view, or of the 32-bit view when the 64-bit one has none;
+    // and the product key (row 1) of that view.
+    const wchar_t* key = nullptr;
+    const wchar_t* product_key = nullptr;
 
     bool read() const { return status == ERROR_SUCCESS; }
     bool usable() const { return read() && verdict == install_dir_verdict::usable; }
 };
 
-// Reads InstallDir from the install key in the 64-bit view, wide as stored, and checks it with the guard.
+// Reads InstallDir from the install key in the 64-bit view, or in the 32-bit view when the 64-bit one has no
+// such key or value, wide as stored, and checks it with the guard.
 registered_install_dir read_install_dir();
 
 // The default installation folder (below the 32-bit program files folder): 0, or the error of forming it.
