@@ -56,11 +56,9 @@ private:
 // The client's key in the hive, reached one checked key at a time; nothing happens when it is not there.
 void delete_user_key(const ferrolink::user_hive& hive, profile_line& line)
 {
-    unique_hkey root;
     unique_hkey parent;
     unique_hkey key;
-    if (::RegOpenKeyExW(HKEY_USERS, hive.name().c_str(), 0, KEY_READ, root.put()) != ERROR_SUCCESS ||
-        ferrolink::open_user_key_parent(root.get(), KEY_READ, parent) != ERROR_SUCCESS ||
+    if (ferrolink::open_user_key_parent(hive, KEY_READ, parent) != ERROR_SUCCESS ||
         ferrolink::open_key_as_itself(parent.get(), ferrolink::user_key_name, KEY_QUERY_VALUE, key) ==
             ERROR_FILE_NOT_FOUND)
         return;

@@ -204,9 +204,17 @@ user_hive::user_hive(const user_profile& profile, const std::wstring& temporary_
         error_ = ERROR_FILE_NOT_FOUND;
         return;
     }
+    // A name already taken is someone else's hive: never loaded over, never unloaded.
+    if (hive_is_loaded(name_)) {
+        error_ = ERROR_ALREADY_EXISTS;
+        return;
+    }
     const hive_privileges privileges;
     error_ = static_cast<DWORD>(::RegLoadKeyW(HKEY_USERS, name_.c_str(), file_.c_str()));
     loaded_here_ = error_ == 0;
+    // Some implementations leave the name mounted, empty, after a failed load; it is ours to take away.
+    if (error_ != 0 && hive_is_loaded(name_))
+        ::RegUnLoadKeyW(HKEY_USERS, name_.c_str());
 }
 
 user_hive::~user_hive()
@@ -223,10 +231,13 @@ DWORD user_hive::unload()
     return static_cast<DWORD>(::RegUnLoadKeyW(HKEY_USERS, name_.c_str()));
 }
 
-LONG open_user_key_parent(HKEY hive, REGSAM access, unique_hkey& parent)
+LONG open_user_key_parent(const user_hive& hive, REGSAM access, unique_hkey& parent)
 {
     unique_hkey current;
-    HKEY above = hive;
+    const LONG root = ::RegOpenKeyExW(HKEY_USERS, hive.name().c_str(), 0, access | KEY_QUERY_VALUE, current.put());
+    if (root != ERROR_SUCCESS)
+        return root;
+    HKEY above = current.get();
     for (const wchar_t* name : user_key_parents) {
         unique_hkey next;
         const LONG opened = open_key_as_itself(above, name, access | KEY_QUERY_VALUE, next);

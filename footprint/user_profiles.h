@@ -47,10 +47,10 @@ private:
     bool loaded_here_ = false;
 };
 
-// Opens "Software\Orvane" inside the hive (`hive` is its root key), one key at a time and each as itself:
-// ERROR_FILE_NOT_FOUND also when a key on the way is a link, since what a link leads to is not the user's.
-// The client's key is `user_key_name` below it.
-LONG open_user_key_parent(HKEY hive, REGSAM access, mcl::mswin::unique_hkey& parent);
+// Opens "Software\Orvane" inside the (reachable) hive, one key at a time and each as itself: ERROR_FILE_NOT_FOUND
+// also when a key on the way is a link, since what a link leads to is not the user's. The client's key is
+// `user_key_name` below it.
+LONG open_user_key_parent(const user_hive& hive, REGSAM access, mcl::mswin::unique_hkey& parent);
 
 // Opens the profile's Quick Launch folder by walking down from the profiles root: the profile folder must be a
 // folder directly inside the profiles root, and neither it nor any folder on the way down may be a link.
