@@ -74,7 +74,11 @@ registered_install_dir read_install_dir_from(const wchar_t* install_key_path, co
 registered_install_dir read_install_dir()
 {
     const registered_install_dir found = read_install_dir_from(install_key, client_keys[0].path);
-    return found.status == ERROR_FILE_NOT_FOUND ? read_install_dir_from(install_key_32, product_key_32) : found;
+    if (found.status != ERROR_FILE_NOT_FOUND)
+        return found;
+    // Where neither view has one, the 64-bit view is the one reported.
+    const registered_install_dir found_32 = read_install_dir_from(install_key_32, product_key_32);
+    return found_32.status == ERROR_FILE_NOT_FOUND ? found : found_32;
 }
 
 DWORD default_install_dir(std::wstring& folder)

@@ -1,6 +1,7 @@
 // Where the client is installed: the folder its installer registered, or the default one.
 #pragma once
 
+#include "footprint/footprint.h"
 #include "footprint/install_dir_guard.h"
 
 #include <windows.h>
@@ -20,8 +21,8 @@ struct registered_install_dir {
     install_dir_verdict verdict = install_dir_verdict::empty;
     // Where it was read: the install key of the 64-bit view, or of the 32-bit view when the 64-bit one has none;
     // and the product key (row 1) of that view.
-    const wchar_t* key = nullptr;
-    const wchar_t* product_key = nullptr;
+    const wchar_t* key = install_key;
+    const wchar_t* product_key = client_keys[0].path;
 
     bool read() const { return status == ERROR_SUCCESS; }
     bool usable() const { return read() && verdict == install_dir_verdict::usable; }

@@ -95,15 +95,6 @@ bool derive_product_codes(const std::wstring& braced, product_codes& codes)
     return !codes.packed.empty();
 }
 
-bool first_related_product(std::wstring& product_code)
-{
-    wchar_t buffer[40] = {};
-    if (::MsiEnumRelatedProductsW(upgrade_code, 0, 0, buffer) != ERROR_SUCCESS)
-        return false;
-    product_code = buffer;
-    return true;
-}
-
 std::vector<std::wstring> client_product_codes()
 {
     std::vector<std::wstring> codes;

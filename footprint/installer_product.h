@@ -18,10 +18,6 @@ struct product_codes {
 // Only a well-formed braced code may complete a key path: anything shorter would name a parent key.
 bool derive_product_codes(const std::wstring& braced, product_codes& codes);
 
-// The first product of the client's upgrade family as Windows Installer reports it (index 0); false when the
-// query fails.
-bool first_related_product(std::wstring& product_code);
-
 // Every product code of the client, braced, each once (letter case ignored), in this order: the related products
 // of its upgrade family as Windows Installer reports them (every index), the packed codes listed under its
 // upgrade code (the classes' copy, then Windows Installer's own index), and the products registered under its

@@ -2,6 +2,7 @@
 // of a run that stopped half way, and other users' profiles. The audit looks before and after each.
 #include "audit/checks.h"
 #include "captured_log.h"
+#include "cleaner/file_removal.h"
 #include "cleaner/registry_cleanup.h"
 #include "cleaner/shortcut_removal.h"
 #include "footprint/footprint.h"
@@ -90,6 +91,50 @@ TEST(run_values, the_clients_values_go_in_both_views_and_other_values_stay)
     }
     for (const auto& value : values)
         delete_value(HKEY_LOCAL_MACHINE, value.key, value.name);
+}
+
+// A 32-bit client keeps its product key in the 32-bit view: InstallDir is read there when the 64-bit view has
+// none, and the key goes like row 1, its saved profiles kept by an unattended run.
+TEST(client_key_32, install_dir_is_read_there_and_the_key_goes_like_row_1)
+{
+    const std::wstring key = L"Software\\Wow6432Node\\Orvane\\SSL-VPN Ferrolink";
+    const std::wstring folder = L"C:\\FlTest32\\Ferrolink";
+    ASSERT_FALSE(key_exists(HKEY_LOCAL_MACHINE, L"Software\\Orvane\\SSL-VPN Ferrolink"));
+    ASSERT_EQ(0u, footprint::create_folders(folder));
+    write_text(folder + L"\\FLGui.exe", "x");
+    ASSERT_TRUE(set_string(HKEY_LOCAL_MACHINE, key + L"\\Standalone", L"InstallDir", folder));
+    ASSERT_TRUE(create_key(HKEY_LOCAL_MACHINE, key + L"\\Standalone\\Profiles\\Home"));
+    ASSERT_TRUE(create_key(HKEY_LOCAL_MACHINE, key + L"\\Standalone\\Session"));
+    const audit::audit_items before = audit::check_install_folder();
+    const audit::audit_item* install_dir = find_item(before, "InstallDir in HKLM\\" + narrow(key));
+    ASSERT_NE(nullptr, install_dir);
+    EXPECT_EQ(narrow(folder), install_dir->detail);
+    {
+        captured_log log;
+        EXPECT_EQ(1, cleaner::delete_files());
+        EXPECT_EQ(1, cleaner::delete_registry_data(true));
+        const std::string text = log.text();
+        EXPECT_EQ(std::vector<std::string>{"\tDelete files succeed, lastError:0"},
+                  lines_starting_with(text, "\tDelete files"));
+        EXPECT_EQ(std::vector<std::string>{"\tFail to delete reg key [" + narrow(key) + "\\Standalone], lastError:5"},
+                  lines_starting_with(text, "\tFail"));
+        EXPECT_TRUE(lines_starting_with(text, "\t[").empty()) << text;
+    }
+    EXPECT_FALSE(exists(folder));
+    EXPECT_TRUE(key_exists(HKEY_LOCAL_MACHINE, key + L"\\Standalone\\Profiles\\Home"));
+    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, key + L"\\Standalone\\Session"));
+    const audit::audit_item* kept = find_item(audit::check_client_keys(), "row 1 (32-bit view)");
+    ASSERT_NE(nullptr, kept);
+    EXPECT_EQ(audit::item_state::present, kept->state);
+    EXPECT_FALSE(kept->counted);
+    {
+        captured_log log;
+        EXPECT_EQ(1, cleaner::delete_registry_data(false));
+    }
+    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, key));
+    remove_tree(L"C:\\FlTest32");
+    delete_tree(HKEY_LOCAL_MACHINE, key);
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Orvane");
 }
 
 // A run that stopped half way leaves the product's other rows where neither the related-products query (which
