@@ -36,9 +36,13 @@ audit_item profile_key_item(const user_profile& profile)
     if (hive.error() != 0)
         return unchecked_for(label, hive.error());
     mcl::mswin::unique_hkey parent;
-    LONG status = fp::open_user_key_parent(hive, KEY_READ, parent);
-    if (status == ERROR_SUCCESS)
-        status = fp::probe_key(parent.get(), fp::user_key_name);
+    const LONG opened = fp::open_user_key_parent(hive, KEY_READ, parent);
+    if (opened == ERROR_FILE_NOT_FOUND)
+        return absent_item(kPart, label);
+    if (opened != ERROR_SUCCESS)
+        return unchecked_for(label, static_cast<DWORD>(opened));
+    // Refused on the key itself: it is there.
+    const LONG status = fp::probe_key(parent.get(), fp::user_key_name);
     if (status == ERROR_SUCCESS || status == ERROR_ACCESS_DENIED)
         return present_item(kPart, label);
     return status == ERROR_FILE_NOT_FOUND ? absent_item(kPart, label)

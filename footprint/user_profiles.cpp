@@ -194,12 +194,12 @@ std::wstring hive_file(const user_profile& profile)
 
 user_hive::user_hive(const user_profile& profile, const std::wstring& temporary_name)
 {
+    file_ = hive_file(profile);
     if (hive_is_loaded(profile.sid)) {
         name_ = profile.sid;
         return;
     }
     name_ = temporary_name;
-    file_ = hive_file(profile);
     if (profile.folder.empty()) {
         error_ = ERROR_FILE_NOT_FOUND;
         return;
