@@ -1,5 +1,6 @@
 #include "audit/check_support.h"
 
+#include "footprint/registry_probe.h"
 #include "mcl/mswin/unique_resource.h"
 
 namespace audit {
@@ -45,13 +46,15 @@ const char* root_name(HKEY root)
 {
     if (root == HKEY_CURRENT_USER)
         return "HKCU";
+    if (root == HKEY_USERS)
+        return "HKU";
     return root == HKEY_CLASSES_ROOT ? "HKCR" : "HKLM";
 }
 
 audit_item key_item(const char* part, const std::string& label, HKEY root, const std::wstring& path)
 {
     mcl::mswin::unique_hkey key;
-    const LONG status = ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put());
+    const LONG status = ferrolink::open_key_as_itself(root, path, KEY_READ, key);
     if (status == ERROR_SUCCESS)
         return present_item(part, label);
     if (status == ERROR_FILE_NOT_FOUND)

@@ -21,19 +21,44 @@ audit_item absent_item(const char* part, const std::string& name, const std::str
 // An item that could not be checked; refused access marks it as one only an administrator can read.
 audit_item unchecked_item(const char* part, const std::string& name, DWORD error);
 
-// "HKLM", "HKCU", "HKCR".
+// "HKLM", "HKCU", "HKCR", "HKU".
 const char* root_name(HKEY root);
 
-// Whether the key exists: opened for reading, or refused (which only a found key can be), present; not found
-// (the key or a key above it), absent; else unchecked.
+// Whether the key exists, opened as the cleaner opens it: a link is the link, present whatever it names. Opened
+// for reading, or refused (which only a found key can be), present; not found (the key or a key above it),
+// absent; else unchecked.
 audit_item key_item(const char* part, const std::string& label, HKEY root, const std::wstring& path);
+
+// How many keys one check may visit: a tree that grows without end must not hold the audit. What is left
+// unvisited leaves the check unchecked (or, for the saved profiles, counted).
+const unsigned long kKeysPerCheck = 200000;
+// The error of a check that ran out of keys to visit.
+const DWORD kTooManyKeys = ERROR_NOT_ENOUGH_QUOTA;
+
+class key_budget {
+public:
+    explicit key_budget(unsigned long keys = kKeysPerCheck) : left_(keys) {}
+    // False once the budget is spent.
+    bool take()
+    {
+        if (left_ == 0)
+            return false;
+        --left_;
+        return true;
+    }
+
+private:
+    unsigned long left_;
+};
 
 // Whether a file or folder exists at a local path: present, absent (it or a folder above it missing), or
 // unchecked with the error.
 audit_item path_item(const char* part, const std::string& label, const std::wstring& path);
 
-// Whether all that is left of the product key (row 1) is its saved connection profiles and the keys on their
-// path: what an unattended run keeps on purpose.
+// Whether all that is left of the product key (row 1, or `product_key` in HKLM, its 32-bit view) is its saved
+// connection profiles and the keys on their path: what an unattended run keeps on purpose. Keys are opened as
+// themselves, so a link there is something else left.
 bool only_saved_profiles_left();
+bool only_saved_profiles_left(const wchar_t* product_key);
 
 } // namespace audit

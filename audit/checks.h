@@ -24,17 +24,21 @@ audit_items check_driver_packages();
 audit_items check_install_folder();
 // Step 5 for one given folder.
 audit_item check_folder(const std::wstring& folder);
-// Step 6, rows 1 to 12.
+// Step 6, rows 1 to 12 with the 32-bit view of row 1, the Run values and the machine's copy of row 12.
 audit_items check_client_keys();
-// Step 6, rows 13 to 22 and the component values of row 23, for the product of the client's upgrade family;
-// and Windows Installer's own index of upgrade codes, not counted.
+// Step 6, rows 13 to 22, the component values of row 23 and the cached package, for every product of the client
+// that Windows Installer's records name; Windows Installer's own index of the upgrade family; and the per-user
+// index, not counted.
 audit_items check_installer_registration();
+// Steps 6 and 7 for every other user profile: the client's key in the user's hive, and the Quick Launch shortcut.
+audit_items check_user_profile_keys();
+audit_items check_user_profile_shortcuts();
 // Step 8: any product registered under the client's name.
 audit_items check_registered_products();
 // Step 7: the program group and the three shortcut files.
 audit_items check_shortcuts();
 
-// Every check above, in that order.
+// Every check above, in the order the cleaner removes what they look for.
 audit_report run_audit();
 
 } // namespace audit

@@ -12,7 +12,7 @@ const char kPart[] = "install folder";
 // The registered value as the removal reads it: wide, 1024 bytes, any type taken as text.
 audit_item install_dir_item(const ferrolink::registered_install_dir& registered)
 {
-    const std::string label = "InstallDir in HKLM\\" + wide_to_utf8(ferrolink::install_key);
+    const std::string label = "InstallDir in HKLM\\" + wide_to_utf8(registered.key);
     if (registered.status == ERROR_FILE_NOT_FOUND)
         return absent_item(kPart, label);
     if (registered.status == ERROR_MORE_DATA)
@@ -73,7 +73,7 @@ audit_items check_install_folder()
     audit_items items = {install_dir_item(registered)};
     // The value sits in a key on the profiles' path, which an unattended run keeps whole.
     audit_item& install_dir = items.front();
-    if (install_dir.state == item_state::present && only_saved_profiles_left()) {
+    if (install_dir.state == item_state::present && only_saved_profiles_left(registered.product_key)) {
         install_dir.detail += (install_dir.detail.empty() ? "" : ", ") + std::string("kept with the saved profiles");
         install_dir.counted = false;
     }

@@ -1,10 +1,13 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
+#include "footprint/cached_package.h"
 #include "footprint/footprint.h"
 #include "footprint/installer_product.h"
+#include "footprint/registry_probe.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <iterator>
+#include <vector>
 
 namespace audit {
 
@@ -15,19 +18,25 @@ using mcl::mswin::unique_hkey;
 
 const char kPart[] = "installer";
 const int kFirstInstallerRow = 13;
+const int kComponentsRow = kFirstInstallerRow + static_cast<int>(std::size(fp::installer_keys));
+const char kNoProduct[] = "no product of the client is registered";
 
-// Windows Installer's own index of upgrade codes: written with a registration, left by the cleaner, and what
-// the related-products query reads on some implementations.
-const wchar_t kUpgradeIndex[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\\";
+// Per-user installations register under the user's own classes, which the cleaner does not reach.
+const wchar_t kPerUserIndex[] = L"Software\\Microsoft\\Installer\\UpgradeCodes\\";
 
 using ferrolink::product_codes;
 
-// The first product of the client's upgrade family, as the registry cleanup asks for it; false when none is
-// registered or its code is not a braced GUID.
-bool related_product(product_codes& codes)
+// Every product of the client that the registry cleanup finds, in its order; codes it would not touch are left
+// out, as it leaves them.
+std::vector<product_codes> client_products()
 {
-    std::wstring braced;
-    return ferrolink::first_related_product(braced) && ferrolink::derive_product_codes(braced, codes);
+    std::vector<product_codes> products;
+    for (const std::wstring& braced : fp::client_product_codes()) {
+        product_codes codes;
+        if (fp::derive_product_codes(braced, codes))
+            products.push_back(codes);
+    }
+    return products;
 }
 
 std::string row_label(int row, HKEY root, const std::wstring& path)
@@ -42,20 +51,19 @@ audit_item installer_key_item(int row, const fp::installer_key& key, const produ
         return key_item(kPart, row_label(row, key.root, prefix + fp::packed_upgrade_code), key.root,
                         prefix + fp::packed_upgrade_code);
     if (codes == nullptr)
-        return absent_item(kPart, row_label(row, key.root, prefix + L"<product code>"),
-                           "no product of the client's upgrade family is registered");
+        return absent_item(kPart, row_label(row, key.root, prefix + L"<product code>"), kNoProduct);
     const std::wstring path = prefix + (key.code == fp::key_code::product ? codes->braced : codes->packed);
     return key_item(kPart, row_label(row, key.root, path), key.root, path);
 }
 
-// Row 23: how many component keys still hold the product's value.
+// Row 23: how many component keys still hold the product's value; each is opened as itself, as the sweep does.
 audit_item component_item(const product_codes* codes)
 {
-    const int row = kFirstInstallerRow + static_cast<int>(std::size(fp::installer_keys));
-    const std::string label = "row " + std::to_string(row) + " component values in HKLM\\" +
-                              wide_to_utf8(fp::components_key) + (codes ? wide_to_utf8(codes->packed) : "<packed product code>");
+    const std::string label = "row " + std::to_string(kComponentsRow) + " component values in HKLM\\" +
+                              wide_to_utf8(fp::components_key) +
+                              (codes ? wide_to_utf8(codes->packed) : "<packed product code>");
     if (codes == nullptr)
-        return absent_item(kPart, label, "no product of the client's upgrade family is registered");
+        return absent_item(kPart, label, kNoProduct);
     unique_hkey components;
     const LONG opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, fp::components_key, 0, KEY_READ, components.put());
     if (opened == ERROR_FILE_NOT_FOUND)
@@ -63,25 +71,74 @@ audit_item component_item(const product_codes* codes)
     if (opened != ERROR_SUCCESS)
         return unchecked_item(kPart, label, static_cast<DWORD>(opened));
     unsigned count = 0;
+    key_budget budget;
     for (DWORD index = 0;; ++index) {
         wchar_t name[260] = {};
         DWORD length = 260;
         if (::RegEnumKeyExW(components.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
             break;
+        if (!budget.take())
+            return unchecked_item(kPart, label, kTooManyKeys);
         unique_hkey component;
-        if (::RegOpenKeyExW(components.get(), name, 0, KEY_READ, component.put()) == ERROR_SUCCESS &&
-            ferrolink::holds_value_exactly(component.get(), codes->packed))
+        if (fp::open_key_as_itself(components.get(), name, KEY_READ, component) == ERROR_SUCCESS &&
+            fp::holds_value_exactly(component.get(), codes->packed))
             ++count;
     }
     return count == 0 ? absent_item(kPart, label) : present_item(kPart, label, std::to_string(count) + " key(s)");
 }
 
+// The product's cached package, as long as its registration names it.
+void add_cached_package_item(const product_codes& codes, audit_items& items)
+{
+    const std::wstring path = fp::registered_cached_package(codes);
+    if (path.empty())
+        return;
+    const std::string label = "row 22 cached package " + wide_to_utf8(path);
+    mcl::mswin::unique_handle file;
+    const DWORD opened = fp::open_cached_package(path, FILE_READ_ATTRIBUTES, file);
+    if (opened == 0)
+        items.push_back(present_item(kPart, label));
+    else if (opened == ERROR_FILE_NOT_FOUND)
+        items.push_back(absent_item(kPart, label));
+    else if (opened != ERROR_BAD_PATHNAME)
+        items.push_back(unchecked_item(kPart, label, opened));
+    else {
+        audit_item refused = unchecked_item(kPart, label, opened);
+        refused.detail = "not a plain file directly inside the Installer folder, which the cleaner leaves";
+        refused.counted = false;
+        items.push_back(refused);
+    }
+}
+
+// Rows 13 to 23 of one product; the rows of the upgrade code only once.
+void add_product_items(const product_codes* codes, bool with_upgrade_rows, audit_items& items)
+{
+    int row = kFirstInstallerRow;
+    for (const fp::installer_key& key : fp::installer_keys) {
+        if (with_upgrade_rows || key.code != fp::key_code::packed_upgrade)
+            items.push_back(installer_key_item(row, key, codes));
+        ++row;
+    }
+    items.push_back(component_item(codes));
+    if (codes != nullptr)
+        add_cached_package_item(*codes, items);
+}
+
 audit_item upgrade_index_item()
 {
-    const std::wstring path = std::wstring(kUpgradeIndex) + fp::packed_upgrade_code;
-    audit_item item = key_item(kPart, "Windows Installer's index HKLM\\" + wide_to_utf8(path), HKEY_LOCAL_MACHINE, path);
-    item.detail = "Windows Installer's own record, which the cleaner does not remove";
+    const std::wstring path = std::wstring(fp::installer_upgrade_index) + fp::packed_upgrade_code;
+    audit_item item = key_item(kPart, "installer index HKLM\\" + wide_to_utf8(path), HKEY_LOCAL_MACHINE, path);
+    item.detail = "Windows Installer's own record of the upgrade family, which the cleaner deletes last";
+    return item;
+}
+
+audit_item per_user_index_item()
+{
+    const std::wstring path = std::wstring(kPerUserIndex) + fp::packed_upgrade_code;
+    audit_item item = key_item(kPart, "Windows Installer's index of per-user installations HKCU\\" + wide_to_utf8(path),
+                               HKEY_CURRENT_USER, path);
+    item.detail = "per-user installations, which the cleaner does not remove";
     item.counted = false;
     return item;
 }
@@ -90,14 +147,14 @@ audit_item upgrade_index_item()
 
 audit_items check_installer_registration()
 {
-    product_codes codes;
-    const product_codes* known = related_product(codes) ? &codes : nullptr;
+    const std::vector<product_codes> products = client_products();
     audit_items items;
-    int row = kFirstInstallerRow;
-    for (const fp::installer_key& key : fp::installer_keys)
-        items.push_back(installer_key_item(row++, key, known));
-    items.push_back(component_item(known));
+    if (products.empty())
+        add_product_items(nullptr, true, items);
+    for (size_t i = 0; i < products.size(); ++i)
+        add_product_items(&products[i], i == 0, items);
     items.push_back(upgrade_index_item());
+    items.push_back(per_user_index_item());
     return items;
 }
 

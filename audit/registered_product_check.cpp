@@ -28,14 +28,16 @@ audit_items check_registered_products()
         return {unchecked_item(kPart, label, static_cast<DWORD>(opened))};
     audit_items items;
     std::wstring name(kSubkeyNameBuffer, L'\0');
+    key_budget budget;
     for (DWORD index = 0;; ++index) {
         DWORD length = kSubkeyNameBuffer;
         if (::RegEnumKeyExW(products.get(), index, &name[0], &length, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
             break;
-        unique_hkey product;
-        if (::RegOpenKeyExW(products.get(), name.c_str(), 0, KEY_READ, product.put()) == ERROR_SUCCESS &&
-            ferrolink::has_client_product_name(product.get()))
+        if (!budget.take())
+            return {unchecked_item(kPart, label, kTooManyKeys)};
+        // Opened as the key itself, as step 8 opens it.
+        if (ferrolink::is_client_product(products.get(), name.c_str()))
             items.push_back(present_item(kPart, label, wide_to_utf8(std::wstring(name.c_str(), length))));
     }
     if (items.empty())

@@ -17,7 +17,8 @@ audit_report run_audit()
     audit_report report;
     for (audit_items (*check)() : {check_processes, check_protection_services, check_client_services, check_adapters,
                                    check_driver_packages, check_install_folder, check_client_keys,
-                                   check_installer_registration, check_shortcuts, check_registered_products})
+                                   check_user_profile_keys, check_installer_registration, check_shortcuts,
+                                   check_user_profile_shortcuts, check_registered_products})
         append(report.items, check());
     return report;
 }

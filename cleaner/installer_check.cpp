@@ -27,10 +27,8 @@ bool find_client_product(HKEY products, std::wstring& subkey)
         DWORD length = kSubkeyNameBuffer;
         if (::RegEnumKeyExW(products, index, &name[0], &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             return false;
-        unique_hkey product;
-        if (::RegOpenKeyExW(products, name.c_str(), 0, KEY_READ, product.put()) != ERROR_SUCCESS)
-            continue;
-        if (ferrolink::has_client_product_name(product.get())) {
+        // Opened as the key itself: a link there is no product, and the audit sees it the same way.
+        if (ferrolink::is_client_product(products, name.c_str())) {
             subkey.assign(name.c_str(), length);
             return true;
         }

@@ -3,9 +3,10 @@
 
 namespace cleaner {
 
-// Deletes the client's keys, then, when Windows Installer knows a product of the client's upgrade family, that
-// product's installer registration. `automatic` keeps the saved connection profiles. Failures are only logged;
-// the result is always 1.
+// Deletes the client's keys (both views of its product key, the machine's copies of its classes keys), its Run
+// values, its key in every other user's hive, then the installer registration of every product of the client
+// that any of Windows Installer's records still names, and the installer's index of the upgrade family.
+// `automatic` keeps the saved connection profiles. Failures are only logged; the result is always 1.
 [[nodiscard]] int delete_registry_data(bool automatic);
 
 } // namespace cleaner

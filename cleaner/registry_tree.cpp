@@ -2,6 +2,7 @@
 
 #include "cleaner/registry_key.h"
 #include "cleaner/run_log.h"
+#include "footprint/footprint.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <cwchar>
@@ -13,7 +14,6 @@ using mcl::mswin::unique_hkey;
 namespace {
 
 const DWORD kSubkeyNameBuffer = 260;
-const wchar_t kProductKey[] = L"Software\\Orvane\\SSL-VPN Ferrolink";
 const wchar_t kProfiles[] = L"Profiles";
 const wchar_t kStandalone[] = L"Standalone";
 
@@ -74,6 +74,12 @@ void delete_subkeys(HKEY key, const std::wstring& path, bool keep_profiles)
     }
 }
 
+// The client's product key in either view: with keep-profiles, it stays with the kept profiles unreported.
+bool is_product_key(const std::wstring& path)
+{
+    return path == ferrolink::client_keys[0].path || path == ferrolink::product_key_32;
+}
+
 // Refuses what the deleter must never touch: an empty path would name the root itself.
 DWORD check_path(const std::wstring& path)
 {
@@ -88,9 +94,10 @@ DWORD check_path(const std::wstring& path)
 
 void log_delete_failure(const std::wstring& path, DWORD error)
 {
-    // Registry functions return their error instead of setting the thread's, so it is set here to match.
-    ::SetLastError(error);
+    // Registry functions return their error instead of setting the thread's, so it is set here to match (after the
+    // line, which may change it).
     log_line("\tFail to delete reg key [%s], lastError:%lu", wide_to_utf8(path).c_str(), error);
+    ::SetLastError(error);
 }
 
 int delete_registry_tree(HKEY root, const std::wstring& path, bool keep_profiles)
@@ -101,6 +108,16 @@ int delete_registry_tree(HKEY root, const std::wstring& path, bool keep_profiles
         return 0;
     }
     return delete_key(root, path, path, keep_profiles);
+}
+
+int delete_registry_subtree(HKEY parent, const std::wstring& name, const std::wstring& logged_path, bool keep_profiles)
+{
+    const DWORD refused = check_path(name) != ERROR_SUCCESS ? check_path(name) : check_path(logged_path);
+    if (refused != ERROR_SUCCESS) {
+        log_delete_failure(logged_path, refused);
+        return 0;
+    }
+    return delete_key(parent, name, logged_path, keep_profiles);
 }
 
 namespace {
@@ -131,6 +148,7 @@ int delete_key(HKEY parent, const std::wstring& name, const std::wstring& path, 
         }
         if (opened != ERROR_SUCCESS) {
             log_line("\tRegOpenKeyEx,failed to open the key.");
+            ::SetLastError(static_cast<DWORD>(opened));
             return 0;
         }
         delete_subkeys(key.get(), path, keep_profiles);
@@ -138,7 +156,7 @@ int delete_key(HKEY parent, const std::wstring& name, const std::wstring& path, 
     const LONG deleted = delete_key_itself(parent, name);
     if (deleted == ERROR_SUCCESS)
         return 1;
-    if (keep_profiles && path == kProductKey)
+    if (keep_profiles && is_product_key(path))
         return 1;
     log_delete_failure(path, static_cast<DWORD>(deleted));
     return 0;

@@ -17,6 +17,11 @@ const size_t kKeyPathBuffer = 520;
 // Returns 1 when the key is gone (or was never there), 0 when it failed; failures are logged.
 [[nodiscard]] int delete_registry_tree(HKEY root, const std::wstring& path, bool keep_profiles);
 
+// The same for the key `name` below the open `parent`, known in the log as `logged_path`: for a key reached one
+// checked key at a time. The thread's last error tells why it failed.
+[[nodiscard]] int delete_registry_subtree(HKEY parent, const std::wstring& name, const std::wstring& logged_path,
+                                          bool keep_profiles);
+
 // The deleter's failure line for `path`, also written by callers that delete a key in their own way.
 void log_delete_failure(const std::wstring& path, DWORD error);
 

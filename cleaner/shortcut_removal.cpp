@@ -1,6 +1,7 @@
 #include "cleaner/shortcut_removal.h"
 
 #include "cleaner/folder_tree.h"
+#include "cleaner/profile_cleanup.h"
 #include "footprint/footprint.h"
 #include "cleaner/run_log.h"
 #include "footprint/shell_paths.h"
@@ -76,7 +77,7 @@ int delete_shortcuts()
         if (!delete_shortcut_file(shortcut))
             return 0;
     }
-    return 1;
+    return delete_profile_shortcuts();
 }
 
 } // namespace cleaner

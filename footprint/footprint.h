@@ -61,6 +61,20 @@ inline const client_key client_keys[] = {
     {HKEY_CLASSES_ROOT, L"CLSID\\{6A2D8E51-C0B7-4F39-8E24-91D7B3F0C6AE}"},
 };
 
+// Step 6, beside row 1: the product key in the 32-bit view, where a 32-bit client keeps its settings (and its
+// InstallDir when the 64-bit view has none).
+inline const wchar_t product_key_32[] = L"Software\\Wow6432Node\\Orvane\\SSL-VPN Ferrolink";
+inline const wchar_t install_key_32[] = L"Software\\Wow6432Node\\Orvane\\SSL-VPN Ferrolink\\Standalone";
+
+// Step 6, beside rows 2, 3, 8 and 9: Windows starts what the values of the Run keys name, so the client's
+// autostart entries are values of these names (compared exactly) in both views.
+inline const wchar_t* const run_keys[] = {L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+                                          L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"};
+inline const wchar_t* const run_value_names[] = {L"OrvaneFerrolink", L"OrvaneFLIdle"};
+
+// HKCR shows the user's copy of a key before the machine's; the machine's copy of an HKCR row lives here.
+inline const wchar_t machine_classes[] = L"SOFTWARE\\Classes\\";
+
 // Step 6, rows 13 to 22: the Windows Installer registration of the client's upgrade family.
 inline const wchar_t upgrade_code[] = L"{B3A91C47-2E65-4D8F-9C1A-7F04D2E6A853}";
 inline const wchar_t packed_upgrade_code[] = L"74C19A3B56E2F8D4C9A1F7402D6E8A35";
@@ -71,6 +85,10 @@ enum class key_code {
     packed_product,  // key and log: the packed product code
     packed_upgrade,  // key: the packed upgrade code; logged: the prefix alone
 };
+
+// Row 22: the product's per-machine registration.
+inline const wchar_t user_data_products_key[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
 
 struct installer_key {
     HKEY root;
@@ -90,13 +108,24 @@ inline const installer_key installer_keys[] = {
     {HKEY_CLASSES_ROOT, L"Installer\\Products\\", key_code::packed_product},
     {HKEY_CLASSES_ROOT, L"Installer\\Features\\", key_code::packed_product},
     {HKEY_CLASSES_ROOT, L"Installer\\UpgradeCodes\\", key_code::packed_upgrade},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\",
-     key_code::packed_product},
+    {HKEY_LOCAL_MACHINE, user_data_products_key, key_code::packed_product},
 };
 
 // Step 6, row 23: the per-machine component keys, each holding one value per product that uses it.
 inline const wchar_t components_key[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";
+
+// Step 6, after every product's rows: Windows Installer's own index of the upgrade family (value names: packed
+// product codes), which the related-products query reads; and where the classes' copy lists them too.
+inline const wchar_t installer_upgrade_index[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\\";
+inline const wchar_t classes_upgrade_codes[] = L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\";
+
+// Step 6, with row 22: the product's cached package, named by this value of its per-machine registration, and
+// the only folder it may be deleted from (below the system's Windows folder).
+inline const wchar_t install_properties_key[] = L"\\InstallProperties";
+inline const wchar_t local_package_value[] = L"LocalPackage";
+inline const wchar_t installer_cache_folder[] = L"\\Installer";
 
 // Step 8: product registrations carrying the client's name, whatever their product code.
 inline const wchar_t installer_products_key[] = L"Installer\\Products";
@@ -115,5 +144,16 @@ inline const shell_item shortcut_files[] = {
     {CSIDL_APPDATA, L"\\Microsoft\\Internet Explorer\\Quick Launch\\Orvane Ferrolink.lnk"},
     {CSIDL_COMMON_DESKTOPDIRECTORY, L"\\Orvane Ferrolink.lnk"},
 };
+
+// Steps 6 and 7 for every other user: row 5's key in each user's hive, and shortcut row 3 in each profile.
+inline const wchar_t profile_list_key[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+inline const wchar_t user_sid_prefix[] = L"S-1-5-21-";
+inline const wchar_t user_hive_file[] = L"NTUSER.DAT";
+inline const wchar_t user_key[] = L"Software\\Orvane\\SSL-VPN Ferrolink";
+inline const wchar_t* const user_key_parents[] = {L"Software", L"Orvane"};
+inline const wchar_t user_key_name[] = L"SSL-VPN Ferrolink";
+inline const wchar_t* const quick_launch_folders[] = {L"AppData", L"Roaming", L"Microsoft", L"Internet Explorer",
+                                                      L"Quick Launch"};
+inline const wchar_t quick_launch_shortcut[] = L"Orvane Ferrolink.lnk";
 
 } // namespace ferrolink

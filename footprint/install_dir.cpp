@@ -48,11 +48,16 @@ void check_value(const wchar_t* value, registered_install_dir& found)
 
 // The value is read wide, as stored: a narrow read would turn characters the code page lacks into
 // lookalikes ("\uFF0E\uFF0E\uFF3C" into "..\\") before the path is checked and deleted.
-registered_install_dir read_install_dir()
+namespace {
+
+// The 32-bit view is named by its own path, read in the 64-bit view, as the registry cleanup names it.
+registered_install_dir read_install_dir_from(const wchar_t* install_key_path, const wchar_t* product_key_path)
 {
     registered_install_dir found;
+    found.key = install_key_path;
+    found.product_key = product_key_path;
     mcl::mswin::unique_hkey key;
-    found.status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, install_key, 0, KEY_READ | KEY_WOW64_64KEY, key.put());
+    found.status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, install_key_path, 0, KEY_READ | KEY_WOW64_64KEY, key.put());
     if (found.status != ERROR_SUCCESS)
         return found;
     wchar_t value[kInstallDirUnits] = {};
@@ -62,6 +67,20 @@ registered_install_dir read_install_dir()
     if (found.status == ERROR_SUCCESS)
         check_value(value, found);
     return found;
+}
+
+} // namespace
+
+registered_install_dir read_install_dir()
+{
+    registered_install_dir found = read_install_dir_from(install_key, client_keys[0].path);
+    if (found.status != ERROR_FILE_NOT_FOUND)
+        return found;
+    registered_install_dir found_32 = read_install_dir_from(install_key_32, product_key_32);
+    // Where neither view has one, the 64-bit view is the one reported.
+    if (found_32.status == ERROR_FILE_NOT_FOUND)
+        return found;
+    return found_32;
 }
 
 DWORD default_install_dir(std::wstring& folder)

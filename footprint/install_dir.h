@@ -1,6 +1,7 @@
 // Where the client is installed: the folder its installer registered, or the default one.
 #pragma once
 
+#include "footprint/footprint.h"
 #include "footprint/install_dir_guard.h"
 
 #include <windows.h>
@@ -20,12 +21,17 @@ struct registered_install_dir {
     install_dir_verdict verdict = install_dir_verdict::empty;
     // A usable folder that exists, open as it was checked: the removal walks from it, never from the path again.
     held_item checked;
+    // Where it was read: the install key of the 64-bit view, or of the 32-bit view when the 64-bit one has none;
+    // and the product key (row 1) of that view.
+    const wchar_t* key = install_key;
+    const wchar_t* product_key = client_keys[0].path;
 
     bool read() const { return status == ERROR_SUCCESS; }
     bool usable() const { return read() && verdict == install_dir_verdict::usable; }
 };
 
-// Reads InstallDir from the install key in the 64-bit view, wide as stored, and checks it with the guard.
+// Reads InstallDir from the install key in the 64-bit view, or in the 32-bit view when the 64-bit one has no
+// such key or value, wide as stored, and checks it with the guard.
 registered_install_dir read_install_dir();
 
 // The default installation folder (below the 32-bit program files folder): 0, or the error of forming it.

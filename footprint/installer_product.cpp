@@ -2,6 +2,7 @@
 
 #include "footprint/footprint.h"
 #include "footprint/packed_guid.h"
+#include "mcl/mswin/unique_resource.h"
 
 #include <msi.h>
 
@@ -15,6 +16,72 @@ namespace {
 const size_t kProductCodeLength = 38;
 const DWORD kValueBufferBytes = 2048;
 const DWORD kValueNameBuffer = 2048;
+const DWORD kSubkeyNameBuffer = 2048;
+// Each source lists at most this many entries: enough for any machine, and an end to a listing that grows.
+const DWORD kMostListed = 100000;
+
+bool same_code(const std::wstring& a, const std::wstring& b)
+{
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+void add_code(std::vector<std::wstring>& codes, const std::wstring& braced)
+{
+    if (braced.empty())
+        return;
+    for (const std::wstring& known : codes) {
+        if (same_code(known, braced))
+            return;
+    }
+    codes.push_back(braced);
+}
+
+void add_related_products(std::vector<std::wstring>& codes)
+{
+    for (DWORD index = 0; index < kMostListed; ++index) {
+        wchar_t buffer[40] = {};
+        if (::MsiEnumRelatedProductsW(upgrade_code, 0, index, buffer) != ERROR_SUCCESS)
+            return;
+        add_code(codes, buffer);
+    }
+}
+
+// The value names of `prefix` + the packed upgrade code: one packed product code each.
+void add_listed_products(std::vector<std::wstring>& codes, const wchar_t* prefix)
+{
+    mcl::mswin::unique_hkey key;
+    const std::wstring path = std::wstring(prefix) + packed_upgrade_code;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, key.put()) !=
+        ERROR_SUCCESS)
+        return;
+    std::vector<wchar_t> name(kValueNameBuffer);
+    for (DWORD index = 0; index < kMostListed; ++index) {
+        DWORD length = kValueNameBuffer;
+        const LONG status = ::RegEnumValueW(key.get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
+            return;
+        add_code(codes, from_packed_guid(std::wstring(name.data(), length)));
+    }
+}
+
+void add_named_products(std::vector<std::wstring>& codes)
+{
+    mcl::mswin::unique_hkey products;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, installer_products_key, 0, KEY_READ, products.put()) != ERROR_SUCCESS)
+        return;
+    std::vector<wchar_t> name(kSubkeyNameBuffer);
+    for (DWORD index = 0; index < kMostListed; ++index) {
+        DWORD length = kSubkeyNameBuffer;
+        if (::RegEnumKeyExW(products.get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            return;
+        if (is_client_product(products.get(), name.data()))
+            add_code(codes, from_packed_guid(std::wstring(name.data(), length)));
+    }
+}
 
 } // namespace
 
@@ -28,13 +95,21 @@ bool derive_product_codes(const std::wstring& braced, product_codes& codes)
     return !codes.packed.empty();
 }
 
-bool first_related_product(std::wstring& product_code)
+std::vector<std::wstring> client_product_codes()
 {
-    wchar_t buffer[40] = {};
-    if (::MsiEnumRelatedProductsW(upgrade_code, 0, 0, buffer) != ERROR_SUCCESS)
-        return false;
-    product_code = buffer;
-    return true;
+    std::vector<std::wstring> codes;
+    add_related_products(codes);
+    add_listed_products(codes, classes_upgrade_codes);
+    add_listed_products(codes, installer_upgrade_index);
+    add_named_products(codes);
+    return codes;
+}
+
+bool is_client_product(HKEY products, const wchar_t* name)
+{
+    mcl::mswin::unique_hkey product;
+    return ::RegOpenKeyExW(products, name, REG_OPTION_OPEN_LINK, KEY_READ, product.put()) == ERROR_SUCCESS &&
+           has_client_product_name(product.get());
 }
 
 bool has_client_product_name(HKEY product)

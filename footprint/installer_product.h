@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace ferrolink {
 
@@ -17,12 +18,19 @@ struct product_codes {
 // Only a well-formed braced code may complete a key path: anything shorter would name a parent key.
 bool derive_product_codes(const std::wstring& braced, product_codes& codes);
 
-// The first product of the client's upgrade family as Windows Installer reports it (index 0); false when the
-// query fails.
-bool first_related_product(std::wstring& product_code);
+// Every product code of the client, braced, each once (letter case ignored), in this order: the related products
+// of its upgrade family as Windows Installer reports them (every index), the packed codes listed under its
+// upgrade code (the classes' copy, then Windows Installer's own index), and the products registered under its
+// name. A run that stopped half way leaves some of these behind; any one of them still leads to the product.
+// Codes from the related-products call are given as the call returned them; the others are well-formed.
+std::vector<std::wstring> client_product_codes();
 
 // True when a product key's "ProductName" is a string that is exactly the client's name.
 bool has_client_product_name(HKEY product);
+
+// True when the product key `name` below `products`, opened as the key itself (a link is no product), carries the
+// client's name.
+bool is_client_product(HKEY products, const wchar_t* name);
 
 // True when `key` holds a value named exactly `name`, letter case included.
 bool holds_value_exactly(HKEY key, const std::wstring& name);

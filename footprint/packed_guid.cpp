@@ -31,6 +31,16 @@ bool is_bare_guid(const std::wstring& text)
     return true;
 }
 
+// The packing permutes the 32 digits and is its own inverse.
+void permute(std::wstring& digits)
+{
+    std::reverse(digits.begin(), digits.begin() + 8);
+    std::reverse(digits.begin() + 8, digits.begin() + 12);
+    std::reverse(digits.begin() + 12, digits.begin() + 16);
+    for (size_t i = 16; i < kDigitCount; i += 2)
+        std::swap(digits[i], digits[i + 1]);
+}
+
 } // namespace
 
 std::wstring to_packed_guid(const std::wstring& bare_guid)
@@ -45,12 +55,18 @@ std::wstring to_packed_guid(const std::wstring& bare_guid)
             digits += c;
     }
 
-    std::reverse(digits.begin(), digits.begin() + 8);
-    std::reverse(digits.begin() + 8, digits.begin() + 12);
-    std::reverse(digits.begin() + 12, digits.begin() + 16);
-    for (size_t i = 16; i < kDigitCount; i += 2)
-        std::swap(digits[i], digits[i + 1]);
+    permute(digits);
     return digits;
+}
+
+std::wstring from_packed_guid(const std::wstring& packed)
+{
+    if (packed.size() != kDigitCount || !std::all_of(packed.begin(), packed.end(), is_hex_digit))
+        return std::wstring();
+    std::wstring digits = packed;
+    permute(digits);
+    return L"{" + digits.substr(0, 8) + L"-" + digits.substr(8, 4) + L"-" + digits.substr(12, 4) + L"-" +
+           digits.substr(16, 4) + L"-" + digits.substr(20) + L"}";
 }
 
 } // namespace ferrolink

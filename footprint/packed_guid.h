@@ -10,4 +10,8 @@ namespace ferrolink {
 // kept. Returns an empty string when the text is not a bare GUID, so no caller builds a key path from half a code.
 std::wstring to_packed_guid(const std::wstring& bare_guid);
 
+// The braced GUID ("{B3A91C47-...}") whose packed form is `packed` (32 hexadecimal digits, as installer key and
+// value names hold them). Letter case is kept. Empty when the text is no packed GUID.
+std::wstring from_packed_guid(const std::wstring& packed);
+
 } // namespace ferrolink

@@ -21,6 +21,10 @@ DWORD open_relative(HANDLE parent, std::wstring_view name, const relative_open& 
     ULONG options = FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
     if (how.backup_intent)
         options |= FILE_OPEN_FOR_BACKUP_INTENT;
+    if (how.kind == relative_kind::folder)
+        options |= FILE_DIRECTORY_FILE;
+    if (how.kind == relative_kind::file)
+        options |= FILE_NON_DIRECTORY_FILE;
     HANDLE opened = nullptr;
     const NTSTATUS status = ::NtCreateFile(&opened, how.access | SYNCHRONIZE, &attributes, &status_block, nullptr, 0,
                                            how.share, FILE_OPEN, options, nullptr, 0);

@@ -9,8 +9,11 @@
 
 namespace mcl::mswin {
 
+enum class relative_kind { any, folder, file };
+
 struct relative_open {
     DWORD access = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    relative_kind kind = relative_kind::any;  // another kind fails (ERROR_DIRECTORY or ERROR_ACCESS_DENIED)
     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     bool backup_intent = false;  // as FILE_FLAG_BACKUP_SEMANTICS: needed to open a folder for its rights
 };

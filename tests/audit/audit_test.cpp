@@ -199,8 +199,8 @@ TEST_F(audit_exe, finds_the_whole_footprint_and_nothing_after_an_interactive_cle
             continue;
         EXPECT_EQ(audit::item_state::absent, item.state) << audit::item_line(item);
     }
-    // Wine keeps Windows Installer's index of upgrade codes after the registration is gone; the audit shows it
-    // and does not count it.
+    // The index of per-user installations, which the cleaner leaves, is shown and not counted; the machine's own
+    // index is removed with the registration and counted like it.
     const audit::audit_item* index = find_item(after, "Windows Installer's index");
     ASSERT_NE(nullptr, index);
     EXPECT_FALSE(index->counted);

@@ -30,3 +30,13 @@ TEST(packed_guid, anything_but_a_bare_guid_gives_nothing)
 }
 
 } // namespace
+
+TEST(packed_guid, unpacks_a_packed_code_to_its_braced_guid_and_nothing_else)
+{
+    using ferrolink::from_packed_guid;
+    EXPECT_EQ(L"{B3A91C47-2E65-4D8F-9C1A-7F04D2E6A853}", from_packed_guid(L"74C19A3B56E2F8D4C9A1F7402D6E8A35"));
+    EXPECT_EQ(L"{01234567-89ab-CDEF-0123-456789ABCDEF}", from_packed_guid(L"76543210ba98FEDC1032547698BADCFE"));
+    for (const wchar_t* text : {L"", L"74C19A3B56E2F8D4C9A1F7402D6E8A3", L"74C19A3B56E2F8D4C9A1F7402D6E8A355",
+                                L"74C19A3B56E2F8D4C9A1F7402D6E8A3G", L"74C19A3B-6E2F8D4C9A1F7402D6E8A35"})
+        EXPECT_EQ(L"", from_packed_guid(text)) << text;
+}

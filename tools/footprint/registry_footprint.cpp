@@ -28,6 +28,11 @@ struct key_value {
 };
 
 const wchar_t kProductKey[] = L"Software\\Orvane\\SSL-VPN Ferrolink";
+const wchar_t kProductKey32[] = L"Software\\Wow6432Node\\Orvane\\SSL-VPN Ferrolink";
+const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kRunKey32[] = L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kGuiCommand[] = L"\"C:\\Program Files (x86)\\Orvane\\SSL-VPN\\Ferrolink\\FLGui.exe\" /tray";
+const wchar_t kIdleCommand[] = L"\"C:\\Program Files (x86)\\Orvane\\SSL-VPN\\Ferrolink\\FLIdle.exe\"";
 
 // What the client writes; the keys of the cleaner's first twelve rows, each with something in it.
 const key_value kClientValues[] = {
@@ -60,6 +65,16 @@ const key_value kClientValues[] = {
      L"{6A2D8E51-C0B7-4F39-8E24-91D7B3F0C6AE}",
      L"", L"Ferrolink Credential Provider"},
     {HKEY_CLASSES_ROOT, L"CLSID\\{6A2D8E51-C0B7-4F39-8E24-91D7B3F0C6AE}\\InprocServer32", L"", L"FLCredProv.dll"},
+    // The autostart entries proper (values of the Run keys), and the 32-bit view of the product key.
+    {HKEY_LOCAL_MACHINE, kRunKey, L"OrvaneFerrolink", kGuiCommand},
+    {HKEY_LOCAL_MACHINE, kRunKey, L"OrvaneFLIdle", kIdleCommand},
+    {HKEY_LOCAL_MACHINE, kRunKey32, L"OrvaneFerrolink", kGuiCommand},
+    {HKEY_LOCAL_MACHINE, kRunKey32, L"OrvaneFLIdle", kIdleCommand},
+    {HKEY_LOCAL_MACHINE, kProductKey32, L"Version", L"2.5.0"},
+    {HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Orvane\\SSL-VPN Ferrolink\\Standalone\\Profiles\\Head Office",
+     L"Gateway", L"vpn.orvane.example"},
+    {HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Orvane\\SSL-VPN Ferrolink\\Standalone\\Session", L"LastUser",
+     L"alice"},
 };
 
 } // namespace
@@ -144,6 +159,16 @@ DWORD delete_client_keys()
             return static_cast<DWORD>(status);
         ::RegDeleteKeyW(key.root, key.path);
     }
+    for (const wchar_t* run_key : {kRunKey, kRunKey32}) {
+        unique_hkey run;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, run_key, 0, KEY_SET_VALUE, run.put()) != ERROR_SUCCESS)
+            continue;
+        ::RegDeleteValueW(run.get(), L"OrvaneFerrolink");
+        ::RegDeleteValueW(run.get(), L"OrvaneFLIdle");
+    }
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKey32);
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKey32);
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Orvane");
     // The package's shared component writes here; the value stays while any product still uses the component.
     if (!key_exists(HKEY_LOCAL_MACHINE, std::wstring(kComponents) + kPackageComponents[1]))
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Orvane\\Shared Runtime");

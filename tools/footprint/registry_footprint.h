@@ -16,8 +16,9 @@ struct registry_key {
 // The client's own keys as the cleaner's first twelve rows name them, in its order.
 extern const registry_key client_registry_keys[12];
 
-// Writes the client's own keys: the product key with InstallDir and saved profiles, autorun and application
-// path keys (both views), uninstall entries, the credential provider and its class. 0 or the error code.
+// Writes the client's own keys: the product key with InstallDir and saved profiles (and its 32-bit view with a
+// profile), autorun keys and Run values and application path keys (both views), uninstall entries, the
+// credential provider and its class. 0 or the error code.
 DWORD write_client_keys();
 // Deletes them again. 0 also when they are missing.
 DWORD delete_client_keys();
