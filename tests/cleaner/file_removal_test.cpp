@@ -3,11 +3,15 @@
 #include "cleaner/file_removal.h"
 #include "footprint/common.h"
 #include "footprint/install_folder.h"
+#include "footprint/pending_renames.h"
+#include "footprint/pending_restart.h"
 #include "log_lines.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
+
+#include <algorithm>
 
 using namespace fltest;
 using mcl::mswin::unique_handle;
@@ -160,6 +164,43 @@ TEST_F(file_removal, a_file_that_cannot_be_deleted_fails_the_step_with_its_code)
                                     "\\FLConfig.ini]...failed\n\tFailed to delete file, lastError:32\n"))
         << text;
     EXPECT_TRUE(exists(registered + L"\\FLConfig.ini"));
+}
+
+// A file in use (here held without sharing) goes at the next restart, and after it its folders; the rest of
+// the folder goes now, and the step succeeds and asks for the restart.
+TEST_F(file_removal, a_file_in_use_and_then_its_folders_go_at_restart_and_the_rest_now)
+{
+    const std::wstring registered = temp_ / L"Ferrolink";
+    ASSERT_EQ(0u, footprint::make_install_tree(registered));
+    ASSERT_EQ(0u, footprint::register_install_dir(registered));
+    const std::wstring bin = registered + L"\\bin";
+    const std::wstring busy_path = bin + L"\\FLService.dll";
+    std::string text;
+    std::vector<std::wstring> pending;
+    {
+        const unique_handle busy(::CreateFileW(busy_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(busy);
+        captured_log log;
+        EXPECT_EQ(1, cleaner::delete_files());
+        text = log.text();
+        pending = ferrolink::paths_pending_deletion();
+        EXPECT_EQ(0u, footprint::forget_pending_renames(registered));
+    }
+    EXPECT_TRUE(cleaner::restart_required);
+    const std::string busy = narrow(busy_path);
+    const size_t file_line = text.find("\tTry to delete file [" + busy + "]...failed\n\tFile [" + busy +
+                                       "] is in use, it will be deleted when Windows restarts\n");
+    const size_t bin_line = text.find("\tFolder [" + narrow(bin) + "] will be deleted when Windows restarts\n");
+    EXPECT_LT(file_line, bin_line) << text;
+    EXPECT_LT(bin_line, text.size()) << text;
+    EXPECT_TRUE(ends_with(text, "\tFolder [" + narrow(registered) + "] will be deleted when Windows restarts\n" +
+                                    kSucceeded))
+        << text;
+    EXPECT_EQ((std::vector<std::wstring>{L"bin\\", L"bin\\FLService.dll"}), footprint::list_tree(registered));
+    // Registered in the order they can go: the file, then the folder that held it, then the install folder.
+    const auto at = [&pending](const std::wstring& path) { return std::find(pending.begin(), pending.end(), path); };
+    EXPECT_TRUE(at(busy_path) < at(bin) && at(bin) < at(registered) && at(registered) != pending.end());
+    EXPECT_FALSE(ferrolink::is_pending_deletion(registered, ferrolink::paths_pending_deletion()));
 }
 
 } // namespace

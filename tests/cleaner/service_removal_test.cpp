@@ -143,4 +143,30 @@ TEST_F(service_removal, a_service_refusing_the_stop_is_deleted_without_a_wait)
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), footprint::service_state(first_));
 }
 
+// DeleteService only marks a service that has not stopped: it goes when Windows restarts, and the step says
+// so and asks for that restart.
+TEST_F(service_removal, a_service_only_marked_for_deletion_asks_for_a_restart)
+{
+    footprint::service_options still_stopping;
+    still_stopping.stop_pending_ms = 4000;
+    footprint::service_options stubborn;
+    stubborn.accept_stop = false;
+    const struct {
+        const char* what;
+        footprint::service_options options;
+    } cases[] = {{"still stopping when the wait ends", still_stopping}, {"refusing the stop", stubborn}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        install(first_, c.options);
+        captured_log log;
+        EXPECT_EQ(1, remove(600));
+        EXPECT_EQ("\t" + narrow(first_) + " will be removed when Windows restarts\n" + absent_line(second_) +
+                      "\tsucceed\n",
+                  log.text());
+        EXPECT_TRUE(cleaner::restart_required);
+        EXPECT_EQ(0u, footprint::remove_service(first_));
+        ASSERT_TRUE(gone_within(first_, 15000));
+    }
+}
+
 } // namespace
