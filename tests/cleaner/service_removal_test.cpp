@@ -2,6 +2,7 @@
 #include "captured_log.h"
 #include "cleaner/service_removal.h"
 #include "footprint/services.h"
+#include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,20 @@ bool gone_within(const std::wstring& name, DWORD timeout_ms)
         ::Sleep(100);
     }
     return false;
+}
+
+// The process of a running service, held so that it can be waited for.
+mcl::mswin::unique_handle process_of(const std::wstring& name)
+{
+    const mcl::mswin::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const mcl::mswin::unique_schandle service(
+        manager ? ::OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS) : nullptr);
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (!service || !::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                            sizeof(status), &needed))
+        return mcl::mswin::unique_handle();
+    return mcl::mswin::unique_handle(::OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
 }
 
 class service_removal : public ::testing::Test {
@@ -167,6 +182,21 @@ TEST_F(service_removal, a_service_only_marked_for_deletion_asks_for_a_restart)
         EXPECT_EQ(0u, footprint::remove_service(first_));
         ASSERT_TRUE(gone_within(first_, 15000));
     }
+}
+
+// A stopped service's process may still be unloading its modules, which would block their deletion in step 5:
+// the step returns only once that process has ended.
+TEST_F(service_removal, a_stopped_services_process_has_ended_when_the_step_returns)
+{
+    footprint::service_options lingering;
+    lingering.exit_delay_ms = 1500;
+    install(first_, lingering);
+    const mcl::mswin::unique_handle process = process_of(first_);
+    ASSERT_TRUE(process);
+    captured_log log;
+    EXPECT_EQ(1, remove());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(process.get(), 0));
+    EXPECT_EQ(absent_line(second_) + "\tsucceed\n", log.text());
 }
 
 } // namespace
