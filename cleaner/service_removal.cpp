@@ -73,7 +73,8 @@ removal remove_service(SC_HANDLE manager, const wchar_t* name, DWORD stop_wait_l
     SERVICE_STATUS status = {};
     const bool stopped = ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status) &&
                          wait_while_stop_pending(service.get(), stop_wait_limit_ms);
-    if (!::DeleteService(service.get()))
+    // Marked already (by an earlier run that Windows has not yet restarted after), it is on its way as well.
+    if (!::DeleteService(service.get()) && ::GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
         return removal::not_removed;
     service.reset();
     // Only a stopped service's process is about to end; one that refused or is still stopping is not waited for.
