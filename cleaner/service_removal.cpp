@@ -16,6 +16,8 @@ const DWORD kPollMs = 200;
 const DWORD kStopWaitLimitMs = 60000;
 // A stopped service's process still unloads its modules; until it has ended they block step 5.
 const DWORD kProcessExitWaitMs = 5000;
+// How long a deleted service that has stopped may stay listed until the manager has noticed its process end.
+const DWORD kStoppedServiceGoneMs = 2000;
 
 enum class removal { gone, absent, not_removed };
 
@@ -46,11 +48,30 @@ unique_handle own_process_of(SC_HANDLE service)
     return unique_handle(::OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
 }
 
+enum class presence { gone, stopped, running };
+
+presence presence_of(SC_HANDLE manager, const wchar_t* name)
+{
+    const unique_schandle service(::OpenServiceW(manager, name, SERVICE_QUERY_STATUS));
+    if (!service)
+        return presence::gone;
+    SERVICE_STATUS status = {};
+    return ::QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED
+               ? presence::stopped
+               : presence::running;
+}
+
 // DeleteService only marks a service: it goes once it has stopped and the last handle to it is closed, else
-// when Windows restarts.
+// when Windows restarts. A stopped one may stay listed a moment longer, until the manager has seen its process
+// end; none of this process's handles to it is open while it waits.
 void report_if_still_installed(SC_HANDLE manager, const wchar_t* name)
 {
-    if (!unique_schandle(::OpenServiceW(manager, name, SERVICE_QUERY_STATUS)))
+    presence found = presence_of(manager, name);
+    for (DWORD waited = 0; found == presence::stopped && waited < kStoppedServiceGoneMs; waited += kPollMs) {
+        ::Sleep(kPollMs);
+        found = presence_of(manager, name);
+    }
+    if (found == presence::gone)
         return;
     log_line("\t%s will be removed when Windows restarts", wide_to_utf8(name).c_str());
     restart_required = true;
