@@ -6,7 +6,7 @@ verdict verdict_of(const audit_report& report)
 {
     bool unchecked = false;
     for (const audit_item& item : report.items) {
-        if (!item.counted)
+        if (!item.counted || item.state == item_state::pending_restart)
             continue;
         if (item.state == item_state::present)
             return verdict::client_left;
@@ -32,6 +32,7 @@ const char* state_text(item_state state)
     case item_state::present: return "present";
     case item_state::absent: return "absent";
     case item_state::unchecked: return "unchecked";
+    case item_state::pending_restart: return "pending restart";
     }
     return "unchecked";
 }

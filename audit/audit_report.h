@@ -6,7 +6,8 @@
 
 namespace audit {
 
-enum class item_state { present, absent, unchecked };
+// pending_restart: still there, but registered with Windows for deletion at the next restart; never counted.
+enum class item_state { present, absent, unchecked, pending_restart };
 
 struct audit_item {
     std::string part;           // the part of the footprint: "processes", "services", "registry"...

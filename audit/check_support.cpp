@@ -1,7 +1,10 @@
 #include "audit/check_support.h"
 
 #include "footprint/registry_probe.h"
+#include "footprint/pending_restart.h"
 #include "mcl/mswin/unique_resource.h"
+
+#include <vector>
 
 namespace audit {
 
@@ -30,6 +33,14 @@ audit_item absent_item(const char* part, const std::string& name, const std::str
 {
     audit_item item = present_item(part, name, detail);
     item.state = item_state::absent;
+    return item;
+}
+
+audit_item pending_restart_item(const char* part, const std::string& name, const std::string& detail)
+{
+    audit_item item = present_item(part, name, detail);
+    item.state = item_state::pending_restart;
+    item.counted = false;
     return item;
 }
 
@@ -65,10 +76,40 @@ audit_item key_item(const char* part, const std::string& label, HKEY root, const
     return unchecked_item(part, label, static_cast<DWORD>(status));
 }
 
+namespace {
+
+// Whether `path` and, for a folder, everything below it are registered for deletion at restart: a folder goes
+// then only if it is empty by then. A link is not looked into.
+bool goes_at_restart(const std::wstring& path, const std::vector<std::wstring>& pending)
+{
+    if (!ferrolink::is_pending_deletion(path, pending))
+        return false;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return true;
+    WIN32_FIND_DATAW entry = {};
+    const mcl::mswin::unique_hfind find(::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &entry,
+                                                           FindExSearchNameMatch, nullptr, 0));
+    if (!find)
+        return false;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L".." && !goes_at_restart(path + L"\\" + name, pending))
+            return false;
+    } while (::FindNextFileW(find.get(), &entry));
+    return ::GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+} // namespace
+
 audit_item path_item(const char* part, const std::string& label, const std::wstring& path)
 {
-    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (goes_at_restart(path, ferrolink::paths_pending_deletion()))
+            return pending_restart_item(part, label);
         return present_item(part, label);
+    }
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return absent_item(part, label);

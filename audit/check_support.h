@@ -18,6 +18,8 @@ bool running_elevated();
 
 audit_item present_item(const char* part, const std::string& name, const std::string& detail = std::string());
 audit_item absent_item(const char* part, const std::string& name, const std::string& detail = std::string());
+// Something Windows deletes at the next restart: shown, never counted as the client's leftover.
+audit_item pending_restart_item(const char* part, const std::string& name, const std::string& detail = std::string());
 // An item that could not be checked; refused access marks it as one only an administrator can read.
 audit_item unchecked_item(const char* part, const std::string& name, DWORD error);
 
@@ -52,7 +54,8 @@ private:
 };
 
 // Whether a file or folder exists at a local path: present, absent (it or a folder above it missing), or
-// unchecked with the error.
+// unchecked with the error; pending restart when it, and everything in a folder, is registered for deletion at
+// restart.
 audit_item path_item(const char* part, const std::string& label, const std::wstring& path);
 
 // Whether all that is left of the product key (row 1, or `product_key` in HKLM, its 32-bit view) is its saved

@@ -1,6 +1,7 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
 #include "footprint/footprint.h"
+#include "footprint/pending_restart.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <cstring>
@@ -41,9 +42,12 @@ audit_item service_item(SC_HANDLE manager, const char* part, const wchar_t* name
         return unchecked_item(part, wide_to_utf8(name), error);
     }
     SERVICE_STATUS status = {};
-    if (!::QueryServiceStatus(service.get(), &status))
-        return present_item(part, wide_to_utf8(name), "state unknown");
-    return present_item(part, wide_to_utf8(name), state_name(status.dwCurrentState));
+    const char* state = ::QueryServiceStatus(service.get(), &status) ? state_name(status.dwCurrentState)
+                                                                      : "state unknown";
+    // Marked for deletion, it goes once it has stopped and the last handle to it is closed, or at restart.
+    if (ferrolink::service_marked_for_deletion(name))
+        return pending_restart_item(part, wide_to_utf8(name), state);
+    return present_item(part, wide_to_utf8(name), state);
 }
 
 audit_items check_services(const char* part, const std::vector<std::wstring>& names)

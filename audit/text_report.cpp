@@ -25,10 +25,11 @@ std::string printable(std::string text)
     return text;
 }
 
+// A state word longer than the column keeps one space behind it.
 std::string padded(const char* word)
 {
     std::string text = word;
-    text.resize(10, ' ');
+    text.resize(text.size() < 10 ? 10 : text.size() + 1, ' ');
     return text;
 }
 

@@ -18,10 +18,28 @@ namespace cleaner {
 namespace {
 
 using mcl::mswin::unique_hdevinfo;
+using mcl::mswin::unique_hmodule;
 using mcl::mswin::unique_local_block;
 
 const DWORD kHardwareIdBytes = 256;
 const DWORD kInfListSpare = 256;
+
+// A published INF package: its name as listed, and in the active code page for the narrow calls.
+struct inf_candidate {
+    std::wstring name;
+    std::string narrow_name;
+};
+
+// DiUninstallDriverW (newdev.dll, Windows 10 1703 and later).
+using uninstall_driver_function = BOOL(WINAPI*)(HWND, LPCWSTR, DWORD, PBOOL);
+
+// How packages leave the driver store on this system: DiUninstallDriverW where Windows has it, else
+// SetupUninstallOEMInf.
+struct package_remover {
+    unique_hmodule newdev;
+    uninstall_driver_function uninstall_driver = nullptr;
+    std::wstring inf_folder;
+};
 
 // Compared ordinally, ignoring case: a linguistic comparison would take an id with an ignorable character
 // (a soft hyphen, say) for the client's.
@@ -47,9 +65,34 @@ bool first_hardware_id_matches(HDEVINFO devices, SP_DEVINFO_DATA& device)
     return is_client_adapter(hardware_id);
 }
 
+// No class or co-installer may show a window: an unattended run has nobody in session 0 to close it.
+bool set_quiet(HDEVINFO devices, SP_DEVINFO_DATA& device)
+{
+    SP_DEVINSTALL_PARAMS_W parameters = {};
+    parameters.cbSize = sizeof(parameters);
+    if (!::SetupDiGetDeviceInstallParamsW(devices, &device, &parameters))
+        return false;
+    parameters.Flags |= DI_QUIETINSTALL;
+    return ::SetupDiSetDeviceInstallParamsW(devices, &device, &parameters) != FALSE;
+}
+
+bool wants_restart(HDEVINFO devices, SP_DEVINFO_DATA& device)
+{
+    SP_DEVINSTALL_PARAMS_W parameters = {};
+    parameters.cbSize = sizeof(parameters);
+    return ::SetupDiGetDeviceInstallParamsW(devices, &device, &parameters) &&
+           (parameters.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
+}
+
+// Only through the class installer: SetupDiRemoveDevice would bypass the network class installer and leave
+// the adapter's bindings behind. False with the last error of the call that failed.
 bool remove_device(HDEVINFO devices, SP_DEVINFO_DATA& device)
 {
-    return ::SetupDiCallClassInstaller(DIF_REMOVE, devices, &device) || ::SetupDiRemoveDevice(devices, &device);
+    if (!set_quiet(devices, device) || !::SetupDiCallClassInstaller(DIF_REMOVE, devices, &device))
+        return false;
+    if (wants_restart(devices, device))
+        restart_required = true;
+    return true;
 }
 
 // Phase 1. False (logged) when the device list is unavailable or a matching adapter could not be removed.
@@ -115,9 +158,9 @@ bool to_active_code_page(const wchar_t* name, std::string& narrow)
 
 // Every name in the buffer (the spare zero tail included) that begins with a lower-case "o": the
 // published "oem" packages.
-std::vector<std::string> candidates_in(const wchar_t* list, DWORD characters)
+std::vector<inf_candidate> candidates_in(const wchar_t* list, DWORD characters)
 {
-    std::vector<std::string> candidates;
+    std::vector<inf_candidate> candidates;
     for (DWORD at = 0; at < characters;) {
         const wchar_t* name = list + at;
         DWORD length = 0;
@@ -125,14 +168,14 @@ std::vector<std::string> candidates_in(const wchar_t* list, DWORD characters)
             ++length;
         std::string narrow;
         if (length != 0 && at + length < characters && name[0] == L'o' && to_active_code_page(name, narrow))
-            candidates.push_back(narrow);
+            candidates.push_back({std::wstring(name, length), narrow});
         at += length + 1;
     }
     return candidates;
 }
 
 // Phase 2, the list of candidate packages. False (logged) when the list is unavailable.
-bool list_candidates(std::vector<std::string>& candidates)
+bool list_candidates(std::vector<inf_candidate>& candidates)
 {
     std::wstring folder;
     DWORD characters = 0;
@@ -176,17 +219,52 @@ bool source_inf_name(const char* published_name, std::string& source)
     return !source.empty();
 }
 
+// DiUninstallDriverW from the system's own newdev.dll (Windows before 10 1703 lacks it), and the folder of
+// the published INF files that it is given.
+void load_uninstall_driver(package_remover& remover)
+{
+    if (!default_inf_folder(remover.inf_folder))
+        return;
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    remover.newdev.reset(::LoadLibraryW((std::wstring(system) + L"\\newdev.dll").c_str()));
+    if (!remover.newdev)
+        return;
+    const FARPROC address = ::GetProcAddress(remover.newdev.get(), "DiUninstallDriverW");
+    remover.uninstall_driver = reinterpret_cast<uninstall_driver_function>(reinterpret_cast<void*>(address));
+}
+
+// 0 or the error. SetupUninstallOEMInf ignores its force flag for a package that copies its files to the
+// driver store itself (DirId 13) and refuses while any device, present or not, uses it; DiUninstallDriverW
+// takes the package off such devices first.
+DWORD uninstall_package(const package_remover& remover, const inf_candidate& package)
+{
+    if (remover.uninstall_driver == nullptr)
+        return ::SetupUninstallOEMInfA(package.narrow_name.c_str(), SUOI_FORCEDELETE, nullptr) ? 0 : ::GetLastError();
+    // Asked for, so that it never shows a restart dialog of its own; a deleted package sets the flag anyway.
+    BOOL need_reboot = FALSE;
+    const std::wstring path = remover.inf_folder + L"\\" + package.name;
+    return remover.uninstall_driver(nullptr, path.c_str(), 0, &need_reboot) ? 0 : ::GetLastError();
+}
+
+enum class package_outcome { not_client, deleted, failed };
+
 // Deletes the candidate from the driver store when it is one of the client's packages.
-bool delete_if_client_package(const std::string& published_name)
+package_outcome delete_if_client_package(const package_remover& remover, const inf_candidate& package)
 {
     std::string source;
-    if (!source_inf_name(published_name.c_str(), source) || !ferrolink::has_driver_marker(source.c_str()))
-        return false;
-    if (!::SetupUninstallOEMInfA(published_name.c_str(), SUOI_FORCEDELETE, nullptr))
-        return false;
+    if (!source_inf_name(package.narrow_name.c_str(), source) || !ferrolink::has_driver_marker(source.c_str()))
+        return package_outcome::not_client;
+    const DWORD error = uninstall_package(remover, package);
+    if (error != 0) {
+        log_line("\tFailed to delete %s from driver store, lastError:%lu", wide_to_utf8(package.name).c_str(), error);
+        return package_outcome::failed;
+    }
     restart_required = true;
     log_line("\tDelete oem file in driver store");
-    return true;
+    return package_outcome::deleted;
 }
 
 } // namespace
@@ -195,17 +273,22 @@ int remove_driver()
 {
     if (!remove_adapters())
         return 0;
-    std::vector<std::string> candidates;
+    std::vector<inf_candidate> candidates;
     if (!list_candidates(candidates))
         return 0;
+    package_remover remover;
+    load_uninstall_driver(remover);
     bool deleted = false;
-    for (const std::string& candidate : candidates) {
-        if (delete_if_client_package(candidate))
-            deleted = true;
+    bool failed = false;
+    for (const inf_candidate& candidate : candidates) {
+        const package_outcome outcome = delete_if_client_package(remover, candidate);
+        deleted |= outcome == package_outcome::deleted;
+        failed |= outcome == package_outcome::failed;
     }
-    if (!deleted)
+    if (!deleted && !failed)
         log_line("\tcan not find file in driver store");
-    return 1;
+    // A package of the client left in the store is a failure, not a success with a line about it.
+    return failed ? 0 : 1;
 }
 
 } // namespace cleaner

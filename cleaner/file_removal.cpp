@@ -12,17 +12,19 @@ namespace cleaner {
 
 namespace {
 
+// The client's programs and libraries may still be loaded (by a scanner, by Explorer): what is in use goes at
+// the next restart, and the rest of the folder now.
 DWORD delete_install_folder()
 {
     const ferrolink::registered_install_dir registered = ferrolink::read_install_dir();
     if (registered.usable() && registered.checked.item)
-        return delete_folder_tree(registered.folder, registered.checked);
+        return delete_folder_tree(registered.folder, registered.checked, in_use_files::delete_at_restart);
     if (registered.usable())
-        return delete_folder_tree(registered.folder);
+        return delete_folder_tree(registered.folder, in_use_files::delete_at_restart);
     log_line("\tCan not find Ferrolink InstallDir in register,try to delete default path");
     std::wstring folder;
     const DWORD error = ferrolink::default_install_dir(folder);
-    return error != 0 ? error : delete_folder_tree(folder);
+    return error != 0 ? error : delete_folder_tree(folder, in_use_files::delete_at_restart);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "cleaner/folder_tree.h"
 
+#include "cleaner/file_disposal.h"
 #include "cleaner/run_log.h"
 #include "footprint/linkless_path.h"
 #include "mcl/mswin/relative_open.h"
@@ -22,6 +23,9 @@ const DWORD kNoFollow = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POIN
 const DWORD kListingBytes = 64 * 1024;
 // The search pattern the log has always been limited by: "\*.*" behind the folder, within MAX_PATH.
 const size_t kPatternLength = 4;
+
+// What a file in use does to the walk that is under way. Set only around one walk, on the cleaner's one thread.
+in_use_files g_in_use = in_use_files::fail;
 
 // One file or folder: its path as the log shows it, its exact full form ("\\?\" before the full path, where
 // trailing dots and spaces stay), and how it is opened: by its name inside the folder that is held open above
@@ -90,17 +94,18 @@ unique_handle open(const place& at, DWORD access, DWORD share, DWORD flags)
     return opened;
 }
 
+// The attributes of a file with hard links are those of every link, also of one outside the tree.
+bool single_name(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION information = {};
+    return ::GetFileInformationByHandle(handle, &information) && information.nNumberOfLinks <= 1;
+}
+
 bool set_attributes(HANDLE handle, DWORD attributes)
 {
     FILE_BASIC_INFO basic = {};
     basic.FileAttributes = attributes;
     return ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
-}
-
-bool dispose(HANDLE handle)
-{
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
 // Ends the line opened by a "Try to delete" text; the removal itself happens when the last handle closes.
@@ -112,8 +117,8 @@ DWORD finish_line(bool done, DWORD error)
 
 DWORD finish_disposal(HANDLE handle)
 {
-    const bool done = dispose(handle);
-    return finish_line(done, done ? 0 : ::GetLastError());
+    const DWORD error = dispose(handle);
+    return finish_line(error == 0, error);
 }
 
 void announce(const char* kind, const place& at)
@@ -121,11 +126,37 @@ void announce(const char* kind, const place& at)
     log_text("\tTry to delete %s [%s]...", kind, wide_to_utf8(at.shown).c_str());
 }
 
+// A file in use goes at the next restart when the walk was asked for that, and the walk goes on.
+DWORD unless_in_use(const place& at, DWORD error)
+{
+    if (g_in_use != in_use_files::delete_at_restart || !is_in_use(error) || delete_at_restart(at.exact) != 0)
+        return error;
+    log_line("\tFile [%s] is in use, it will be deleted when Windows restarts", wide_to_utf8(at.shown).c_str());
+    restart_required = true;
+    return kScheduledForRestart;
+}
+
+DWORD finish_file_disposal(const place& at, HANDLE file)
+{
+    const DWORD error = finish_disposal(file);
+    return error == 0 ? 0 : unless_in_use(at, error);
+}
+
+// Its files are registered already; the folder itself follows them, and its parent follows it.
+DWORD delete_folder_at_restart(const place& folder)
+{
+    const DWORD error = delete_at_restart(folder.exact);
+    if (error != 0)
+        return error;
+    log_line("\tFolder [%s] will be deleted when Windows restarts", wide_to_utf8(folder.shown).c_str());
+    return kScheduledForRestart;
+}
+
 // A link goes as the link itself, through a handle on the link: following it would delete whatever it
 // points at, anywhere on the machine. A read-only link loses that attribute first, on the link itself.
 DWORD remove_link(const place& at, HANDLE link, DWORD attributes)
 {
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && single_name(link)) {
         const DWORD writable = attributes & ~FILE_ATTRIBUTE_READONLY;
         set_attributes(link, writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL);
     }
@@ -156,10 +187,11 @@ DWORD open_listed_link(const place& at, DWORD listed_attributes)
 DWORD report_undeletable_file(const place& at, DWORD error)
 {
     const unique_handle file = open(at, kAttributeAccess, kShareAll, FILE_FLAG_OPEN_REPARSE_POINT);
-    if (!file || !set_attributes(file.get(), FILE_ATTRIBUTE_NORMAL))
+    if (!file || !make_deletable(file.get()))
         return ::GetLastError();
     announce("file", at);
-    return finish_line(false, error);
+    finish_line(false, error);
+    return (ferrolink::attributes_of(file.get()) & FILE_ATTRIBUTE_REPARSE_POINT) ? error : unless_in_use(at, error);
 }
 
 DWORD delete_file(const place& at)
@@ -172,10 +204,10 @@ DWORD delete_file(const place& at)
     const DWORD attributes = ferrolink::attributes_of(file.get());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return remove_link(at, file.get(), attributes);
-    if (!set_attributes(file.get(), FILE_ATTRIBUTE_NORMAL))
+    if (!make_deletable(file.get()))
         return ::GetLastError();
     announce("file", at);
-    return finish_disposal(file.get());
+    return finish_file_disposal(at, file.get());
 }
 
 bool is_dot_entry(const FILE_ID_BOTH_DIR_INFO& entry)
@@ -201,13 +233,16 @@ DWORD delete_entry(const place& folder, HANDLE held, const FILE_ID_BOTH_DIR_INFO
 DWORD delete_contents(const place& folder, HANDLE handle)
 {
     std::vector<unsigned char> listing(kListingBytes);
+    bool scheduled = false;
     FILE_INFO_BY_HANDLE_CLASS next = FileIdBothDirectoryRestartInfo;
     while (::GetFileInformationByHandleEx(handle, next, listing.data(), kListingBytes)) {
         next = FileIdBothDirectoryInfo;
         for (size_t at = 0;;) {
             const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(listing.data() + at);
             const DWORD result = delete_entry(folder, handle, entry);
-            if (result != 0)
+            if (result == kScheduledForRestart)
+                scheduled = true;
+            else if (result != 0)
                 return result;
             if (entry.NextEntryOffset == 0)
                 break;
@@ -215,7 +250,9 @@ DWORD delete_contents(const place& folder, HANDLE handle)
         }
     }
     const DWORD error = ::GetLastError();
-    return error == ERROR_NO_MORE_FILES ? 0 : error;
+    if (error != ERROR_NO_MORE_FILES)
+        return error;
+    return scheduled ? kScheduledForRestart : 0;
 }
 
 DWORD cannot_find(const place& folder, DWORD error)
@@ -251,6 +288,8 @@ DWORD delete_folder(const place& folder, DWORD listed_attributes)
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return cannot_find(folder, ERROR_DIRECTORY);
     const DWORD result = delete_contents(folder, handle.get());
+    if (result == kScheduledForRestart)
+        return delete_folder_at_restart(folder);
     if (result != 0)
         return result;
     if (!set_attributes(handle.get(), FILE_ATTRIBUTE_NORMAL))
@@ -258,7 +297,8 @@ DWORD delete_folder(const place& folder, DWORD listed_attributes)
     announce("folder", folder);
     if (delete_refused != 0)
         return finish_line(false, delete_refused);
-    return finish_disposal(handle.get());
+    const DWORD error = dispose_folder(handle.get());
+    return finish_line(error == 0, error);
 }
 
 } // namespace
@@ -283,6 +323,30 @@ DWORD delete_folder_tree(const std::wstring& path)
     if (error != 0)
         return cannot_find(shown, error);
     return delete_folder_tree(path, checked);
+}
+
+namespace {
+
+template <typename Walk>
+DWORD with_in_use_rule(in_use_files in_use, Walk walk)
+{
+    const in_use_files previous = g_in_use;
+    g_in_use = in_use;
+    const DWORD result = walk();
+    g_in_use = previous;
+    return result == kScheduledForRestart ? 0 : result;
+}
+
+} // namespace
+
+DWORD delete_folder_tree(const std::wstring& path, in_use_files in_use)
+{
+    return with_in_use_rule(in_use, [&] { return delete_folder_tree(path); });
+}
+
+DWORD delete_folder_tree(const std::wstring& path, const ferrolink::held_item& checked, in_use_files in_use)
+{
+    return with_in_use_rule(in_use, [&] { return delete_folder_tree(path, checked); });
 }
 
 } // namespace cleaner

@@ -20,4 +20,15 @@ namespace cleaner {
 // The same from `checked`, the folder as it was opened and checked (`path` is what the log shows).
 [[nodiscard]] DWORD delete_folder_tree(const std::wstring& path, const ferrolink::held_item& checked);
 
+// What a file in use (held without delete sharing, or a loaded program or library) does to the walk.
+enum class in_use_files {
+    fail,               // it ends the walk with its error
+    delete_at_restart,  // it and then its folders are registered for deletion at restart, "restart_required"
+                        // is set, and the walk goes on; a tree whose rest is gone counts as deleted (0)
+};
+
+[[nodiscard]] DWORD delete_folder_tree(const std::wstring& path, in_use_files in_use);
+[[nodiscard]] DWORD delete_folder_tree(const std::wstring& path, const ferrolink::held_item& checked,
+                                     in_use_files in_use);
+
 } // namespace cleaner

@@ -12,6 +12,8 @@ using mcl::mswin::unique_handle;
 
 namespace {
 
+const DWORD kExitWaitMs = 5000;
+
 // Process id of the first snapshot entry named `image_name`, or 0 when none is.
 DWORD find_first(HANDLE snapshot, const wchar_t* image_name)
 {
@@ -49,11 +51,15 @@ int stop_process(const wchar_t* image_name)
     if (process_id == 0)
         return 1;
 
-    unique_handle process(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+    unique_handle process(
+        ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, process_id));
     if (process && !has_image_name(process.get(), image_name))
         return 1;
-    if (process && ::TerminateProcess(process.get(), 0))
+    if (process && ::TerminateProcess(process.get(), 0)) {
+        // Termination only begins here; until the process has ended its files stay open and block step 5.
+        ::WaitForSingleObject(process.get(), kExitWaitMs);
         return 0;
+    }
 
     const DWORD error = ::GetLastError();
     log_line("\tTerminate process:%s failed, LastError:%lu", wide_to_utf8(image_name).c_str(), error);

@@ -10,6 +10,7 @@
 #include "cleaner/protection_release.h"
 #include "cleaner/registry_cleanup.h"
 #include "cleaner/run_log.h"
+#include "cleaner/run_privileges.h"
 #include "cleaner/service_removal.h"
 #include "cleaner/shortcut_removal.h"
 #include "fl_version.h"
@@ -161,6 +162,9 @@ void write_restart_notice()
 
 bool run_steps()
 {
+    // Without it, step 1 fails on the processes of any other account. Its absence is not reported here: step 1
+    // logs what it then cannot stop.
+    enable_run_privileges();
     if (!stop_client_processes())
         return false;
     release_protection();

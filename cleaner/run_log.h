@@ -12,7 +12,8 @@ namespace cleaner {
 // in which case log lines are dropped.
 extern FILE* run_log;
 
-// Set by a step that leaves work for a reboot (a driver package or an installer registration removed).
+// Set by a step that leaves work for a reboot (a driver package or an installer registration removed, an
+// adapter whose removal needs one, a service only marked for deletion, a file in use registered for deletion).
 extern bool restart_required;
 
 // True when the command line was exactly "-auto".

@@ -1,5 +1,6 @@
 #include "cleaner/shortcut_removal.h"
 
+#include "cleaner/file_disposal.h"
 #include "cleaner/folder_tree.h"
 #include "cleaner/profile_cleanup.h"
 #include "footprint/footprint.h"
@@ -28,7 +29,7 @@ DWORD delete_program_group()
 }
 
 // Clears the shortcut's attributes through a handle on the file itself, so that a link there loses only its
-// own; the error is the one a failed attribute change would give.
+// own, and a file with other names keeps them; the error is the one a failed attribute change would give.
 DWORD clear_attributes(const std::wstring& path)
 {
     const mcl::mswin::unique_handle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
@@ -36,12 +37,17 @@ DWORD clear_attributes(const std::wstring& path)
                                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file)
         return ::GetLastError();
-    FILE_BASIC_INFO basic = {};
-    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return ::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof(basic)) ? 0 : ::GetLastError();
+    return make_deletable(file.get()) ? 0 : ::GetLastError();
 }
 
-// False ends the step. A missing file is fine; a missing folder on its path is not.
+// A shortcut whose folder does not exist is not there either: the Quick Launch folder is missing from most
+// profiles that never logged on interactively, SYSTEM's among them.
+bool is_absent(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// False ends the step. A missing file is fine, and so is a missing folder on its path.
 bool delete_shortcut_file(const shortcut_file& shortcut)
 {
     std::wstring path;
@@ -50,7 +56,7 @@ bool delete_shortcut_file(const shortcut_file& shortcut)
         return false;
     }
     const DWORD error = clear_attributes(path);
-    if (error == ERROR_FILE_NOT_FOUND) {
+    if (is_absent(error)) {
         log_line("\tFile [%s] not found or already deleted", wide_to_utf8(path).c_str());
         return true;
     }
@@ -59,7 +65,7 @@ bool delete_shortcut_file(const shortcut_file& shortcut)
         return false;
     }
     log_text("\tTry to delete file [%s]...", wide_to_utf8(path).c_str());
-    const bool deleted = ::DeleteFileW(path.c_str()) != FALSE;
+    const bool deleted = delete_file_at(path) == 0;
     log_line(deleted ? "succeed" : "failed");
     return deleted;
 }

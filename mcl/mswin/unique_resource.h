@@ -99,6 +99,13 @@ struct hlocal_traits {
     static void close(pointer p) { ::LocalFree(p); }
 };
 
+struct hmodule_traits {
+    using pointer = HMODULE;
+    static pointer invalid() { return nullptr; }
+    static bool is_valid(pointer p) { return p != nullptr; }
+    static void close(pointer p) { ::FreeLibrary(p); }
+};
+
 struct file_traits {
     using pointer = FILE*;
     static pointer invalid() { return nullptr; }
@@ -121,6 +128,7 @@ using unique_schandle = unique_any<schandle_traits>;
 using unique_hdevinfo = unique_any<hdevinfo_traits>;
 using unique_hfind = unique_any<hfind_traits>;
 using unique_hlocal = unique_any<hlocal_traits>;
+using unique_hmodule = unique_any<hmodule_traits>;
 using unique_file = unique_any<file_traits>;
 template <typename Interface>
 using unique_com = unique_any<com_traits<Interface>>;

@@ -7,6 +7,7 @@
 #include "footprint/common.h"
 #include "footprint/driver_package.h"
 #include "footprint/install_folder.h"
+#include "footprint/pending_renames.h"
 #include "footprint/registry_footprint.h"
 #include "footprint/services.h"
 #include "footprint/shortcuts.h"
@@ -40,6 +41,8 @@ audit::item_state state_from(const std::string& text)
 {
     if (text == "present")
         return audit::item_state::present;
+    if (text == "pending restart")
+        return audit::item_state::pending_restart;
     return text == "absent" ? audit::item_state::absent : audit::item_state::unchecked;
 }
 
@@ -242,6 +245,63 @@ TEST_F(audit_exe, a_refused_install_dir_is_shown_with_its_reason_and_not_counted
     EXPECT_FALSE(refused->counted);
     EXPECT_NE(nullptr, find_item(after, "default folder " + narrow(install_folder_))) << after.text;
     EXPECT_TRUE(exists(program_files));
+}
+
+// What Windows deletes only at restart is shown as pending and not counted: a service that the Service Control
+// Manager has marked for deletion (its DeleteFlag, written here as Windows writes it; Wine's manager keeps the
+// mark to itself), and an install folder registered for deletion with everything in it. A registered folder
+// that still holds anything unregistered stays counted: Windows would not remove it.
+TEST_F(audit_exe, what_goes_at_restart_is_shown_as_pending_and_not_counted)
+{
+    const wchar_t* const service = footprint::client_service_names[0];
+    ASSERT_EQ(0u, footprint::install_service(service));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                                             (std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + service).c_str(),
+                                             0, KEY_SET_VALUE, &key));
+    const DWORD marked = 1;
+    const LONG written = ::RegSetValueExW(key, L"DeleteFlag", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&marked),
+                                          sizeof(marked));
+    ::RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, written);
+    ASSERT_EQ(0u, footprint::create_folders(install_folder_));
+    const std::wstring registered = install_folder_ + L"\\Ferrolink.exe";
+    const std::wstring unregistered = install_folder_ + L"\\FLConfig.ini";
+    write_text(registered, "x");
+    write_text(unregistered, "x");
+    ASSERT_TRUE(::MoveFileExW(registered.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    ASSERT_TRUE(::MoveFileExW(install_folder_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    const audit_output partly = run_audit_exe();
+    const bool registered_too = ::MoveFileExW(unregistered.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    const audit_output whole = run_audit_exe();
+    EXPECT_EQ(0u, footprint::forget_pending_renames(install_folder_));
+    ASSERT_TRUE(registered_too);
+
+    const std::string folder = "default folder " + narrow(install_folder_);
+    const struct {
+        const char* what;
+        const audit_output& out;
+        audit::item_state folder_state;
+        DWORD exit_code;
+    } cases[] = {
+        {"a file of the folder not registered", partly, audit::item_state::present, 1},
+        {"the folder registered with everything in it", whole, audit::item_state::pending_restart, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.exit_code, c.out.exit_code) << c.out.text;
+        expect_same_items(c.out);
+        const audit::audit_item* service_item = find_item(c.out, narrow(service));
+        ASSERT_NE(nullptr, service_item) << c.out.text;
+        EXPECT_EQ(audit::item_state::pending_restart, service_item->state) << c.out.text;
+        EXPECT_FALSE(service_item->counted);
+        const audit::audit_item* folder_item = find_item(c.out, folder);
+        ASSERT_NE(nullptr, folder_item) << c.out.text;
+        EXPECT_EQ(c.folder_state, folder_item->state) << c.out.text;
+        EXPECT_EQ(c.folder_state == audit::item_state::present, folder_item->counted);
+    }
+    EXPECT_NE(std::string::npos, whole.text.find("pending restart services: " + narrow(service) + " (running) [not counted]\n"))
+        << whole.text;
 }
 
 TEST(audit_verdict, present_wins_then_unchecked_then_clean)

@@ -112,6 +112,22 @@ TEST_F(driver_removal, adapter_and_package_together)
     EXPECT_TRUE(footprint::find_adapters(footprint::client_adapter_id_list()).empty());
 }
 
+// A package of the client that the driver store keeps (here its published INF is read-only, so the store
+// cannot delete it) is named in the log with the error, and the step fails.
+TEST_F(driver_removal, a_package_the_store_keeps_is_logged_with_its_error_and_fails_the_step)
+{
+    const std::string kept = with_pid("orvanefldrv_kept_");
+    publish(kept);
+    const std::wstring inf = footprint::inf_folder() + L"\\" + widen(kept);
+    ASSERT_TRUE(::SetFileAttributesW(inf.c_str(), FILE_ATTRIBUTE_READONLY));
+    captured_log log;
+    const int result = cleaner::remove_driver();
+    ::SetFileAttributesW(inf.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(std::string(kNoDevice) + "\tFailed to delete " + kept + " from driver store, lastError:5\n", log.text());
+    EXPECT_TRUE(footprint::inf_exists(kept));
+}
+
 // A linguistic comparison ignores the soft hyphen and would take this adapter for the client's.
 TEST_F(driver_removal, an_adapter_id_with_an_ignorable_character_is_not_the_clients)
 {

@@ -3,11 +3,16 @@
 #include "cleaner/file_removal.h"
 #include "footprint/common.h"
 #include "footprint/install_folder.h"
+#include "footprint/pending_renames.h"
+#include "footprint/pending_restart.h"
 #include "log_lines.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
+
+#include <algorithm>
+#include <memory>
 
 using namespace fltest;
 using mcl::mswin::unique_handle;
@@ -145,21 +150,52 @@ TEST_F(file_removal, a_folder_registered_as_narrow_bytes_still_goes)
     EXPECT_FALSE(exists(registered));
 }
 
-TEST_F(file_removal, a_file_that_cannot_be_deleted_fails_the_step_with_its_code)
+// A file in use goes at the next restart, and after it its folders; the rest of the folder goes now, and the step
+// succeeds and asks for the restart. In use: held without sharing (32), or a running program (5).
+TEST_F(file_removal, a_file_in_use_and_then_its_folders_go_at_restart_and_the_rest_now)
 {
-    const std::wstring registered = temp_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::make_install_tree(registered));
-    ASSERT_EQ(0u, footprint::register_install_dir(registered));
-    const unique_handle busy(::CreateFileW((registered + L"\\FLConfig.ini").c_str(), GENERIC_READ, 0, nullptr,
-                                           OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(busy);
-    captured_log log;
-    EXPECT_EQ(0, cleaner::delete_files());
-    const std::string text = log.text();
-    EXPECT_TRUE(ends_with(text, "\tTry to delete file [" + narrow(registered) +
-                                    "\\FLConfig.ini]...failed\n\tFailed to delete file, lastError:32\n"))
-        << text;
-    EXPECT_TRUE(exists(registered + L"\\FLConfig.ini"));
+    for (const bool program : {false, true}) {
+        SCOPED_TRACE(program ? "a running program" : "a file held without sharing");
+        const std::wstring registered = temp_ / (program ? L"Running" : L"Held");
+        ASSERT_EQ(0u, footprint::make_install_tree(registered));
+        ASSERT_EQ(0u, footprint::register_install_dir(registered));
+        const std::wstring bin = registered + L"\\bin";
+        const std::wstring busy_path = bin + (program ? L"\\FLGui.exe" : L"\\FLService.dll");
+        std::string text;
+        std::vector<std::wstring> pending;
+        {
+            unique_handle held;
+            std::unique_ptr<child_process> running;
+            if (program) {
+                running = std::make_unique<child_process>(L"\"" + copy_sleeper(bin, L"FLGui.exe") + L"\"");
+                ASSERT_TRUE(running->started());
+            } else {
+                held.reset(::CreateFileW(busy_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+                ASSERT_TRUE(held);
+            }
+            captured_log log;
+            EXPECT_EQ(1, cleaner::delete_files());
+            text = log.text();
+            pending = ferrolink::paths_pending_deletion();
+            EXPECT_EQ(0u, footprint::forget_pending_renames(registered));
+        }
+        EXPECT_TRUE(cleaner::restart_required);
+        const std::string busy = narrow(busy_path);
+        const size_t file_line = text.find("\tTry to delete file [" + busy + "]...failed\n\tFile [" + busy +
+                                           "] is in use, it will be deleted when Windows restarts\n");
+        const size_t bin_line = text.find("\tFolder [" + narrow(bin) + "] will be deleted when Windows restarts\n");
+        EXPECT_LT(file_line, bin_line) << text;
+        EXPECT_LT(bin_line, text.size()) << text;
+        EXPECT_TRUE(ends_with(text, "\tFolder [" + narrow(registered) + "] will be deleted when Windows restarts\n" +
+                                        kSucceeded))
+            << text;
+        const std::vector<std::wstring> left = {L"bin\\", busy_path.substr(registered.size() + 1)};
+        EXPECT_EQ(left, footprint::list_tree(registered));
+        // Registered in the order they can go: the file, then the folder that held it, then the install folder.
+        const auto at = [&pending](const std::wstring& path) { return std::find(pending.begin(), pending.end(), path); };
+        EXPECT_TRUE(at(busy_path) < at(bin) && at(bin) < at(registered) && at(registered) != pending.end());
+        EXPECT_FALSE(ferrolink::is_pending_deletion(registered, ferrolink::paths_pending_deletion()));
+    }
 }
 
 } // namespace

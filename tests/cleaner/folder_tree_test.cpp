@@ -299,6 +299,126 @@ TEST_F(folder_tree, a_folder_swapped_after_the_check_is_left_alone)
     EXPECT_TRUE(exists(folder_ / L"moved\\a.dll"));
 }
 
+// Another process that holds `path` open, with every sharing mode, for `seconds`: the file is opened
+// inheritable, the sleeper inherits it, and this process lets go of its own handle at once.
+class holder {
+public:
+    holder(const std::wstring& path, int seconds)
+    {
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        const unique_handle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                                               OPEN_EXISTING, 0, nullptr));
+        std::wstring line = L"\"" + bin_path(L"sleeper.exe") + L"\" " + std::to_wstring(seconds);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        if (file && ::CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
+            ::CloseHandle(info.hThread);
+            process_.reset(info.hProcess);
+        }
+    }
+    ~holder()
+    {
+        if (running() && ::TerminateProcess(process_.get(), 1))
+            ::WaitForSingleObject(process_.get(), 5000);
+    }
+    holder(const holder&) = delete;
+    holder& operator=(const holder&) = delete;
+    bool running() const { return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+
+private:
+    unique_handle process_;
+};
+
+// A scanner that holds a deleted file open with delete sharing: without POSIX semantics the file stays listed
+// and its folder refuses (145) until the holder lets go, here within the walk's 2 s of retries.
+TEST_F(folder_tree, a_folder_goes_once_another_process_lets_go_of_a_deleted_file)
+{
+    const std::wstring root = folder_ / L"Ferrolink";
+    ASSERT_EQ(0u, footprint::create_folders(root));
+    make_file(root + L"\\held.dll");
+    make_file(root + L"\\other.dll");
+    const holder scanner(root + L"\\held.dll", 1);
+    ASSERT_TRUE(scanner.running());
+    captured_log log;
+    const ULONGLONG began = ::GetTickCount64();
+    EXPECT_EQ(0u, cleaner::delete_folder_tree(root));
+    const ULONGLONG took = ::GetTickCount64() - began;
+    EXPECT_FALSE(exists(root));
+    EXPECT_GE(took, 500u) << "the holder did not hold the file";
+    EXPECT_LT(took, 2500u);
+    std::vector<std::string> lines = lines_of(log.text());
+    std::sort(lines.begin(), lines.end());
+    const std::string r = narrow(root);
+    EXPECT_EQ((std::vector<std::string>{"\tTry to delete file [" + r + "\\held.dll]...succeed",
+                                        "\tTry to delete file [" + r + "\\other.dll]...succeed",
+                                        "\tTry to delete folder [" + r + "]...succeed"}),
+              lines);
+}
+
+// Whether this system deletes a read-only file as it is (FileDispositionInfoEx with the flags delete, POSIX
+// semantics and ignore read-only, Windows 10 1809 and later).
+bool deletes_read_only_files_as_they_are(const std::wstring& folder)
+{
+    const std::wstring probe = folder + L"\\probe.dat";
+    make_file(probe, FILE_ATTRIBUTE_READONLY);
+    struct {
+        DWORD flags;
+    } disposition = {0x13};
+    bool done = false;
+    {
+        const unique_handle file(::CreateFileW(probe.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+        done = file && ::SetFileInformationByHandle(file.get(), static_cast<FILE_INFO_BY_HANDLE_CLASS>(21),
+                                                    &disposition, sizeof(disposition));
+    }
+    ::SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(probe.c_str());
+    return done;
+}
+
+// A hard link in the tree shares its attributes with a file outside it: clearing them there would clear them
+// on that file. The outside file keeps attributes and content; a read-only link goes only where the system
+// deletes it as it is, and is otherwise left with its line (ERROR_FILE_READ_ONLY ends the walk).
+TEST_F(folder_tree, a_hard_link_leaves_the_file_outside_as_it_was)
+{
+    const bool as_they_are = deletes_read_only_files_as_they_are(folder_.path());
+    const struct {
+        const wchar_t* name;
+        DWORD attributes;
+        bool link_goes;
+    } cases[] = {
+        {L"read_only", FILE_ATTRIBUTE_READONLY, as_they_are},
+        {L"hidden_system", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(narrow(c.name));
+        const std::wstring outside = folder_ / (std::wstring(c.name) + L".dat");
+        write_text(outside, "precious");
+        ASSERT_TRUE(::SetFileAttributesW(outside.c_str(), c.attributes));
+        const DWORD before = ::GetFileAttributesW(outside.c_str());
+        ASSERT_EQ(c.attributes, before & c.attributes);
+        const std::wstring root = folder_ / (L"Ferrolink_" + std::wstring(c.name));
+        ASSERT_EQ(0u, footprint::create_folders(root));
+        const std::wstring link = root + L"\\linked.dat";
+        ASSERT_TRUE(::CreateHardLinkW(link.c_str(), outside.c_str(), nullptr));
+
+        captured_log log;
+        const DWORD result = cleaner::delete_folder_tree(root);
+        EXPECT_EQ(before, ::GetFileAttributesW(outside.c_str()));
+        ::SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ("precious", read_text(outside));
+        if (c.link_goes) {
+            EXPECT_EQ(0u, result);
+            EXPECT_FALSE(exists(root));
+        } else {
+            EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_READ_ONLY), result);
+            EXPECT_EQ("\tTry to delete file [" + narrow(link) + "]...failed\n", log.text());
+        }
+    }
+}
+
 TEST(shell_paths, a_path_that_does_not_fit_max_path_is_refused_whole)
 {
     std::wstring path;

@@ -1,7 +1,12 @@
 #include "captured_log.h"
 #include "cleaner/process_stop.h"
+#include "cleaner/run_privileges.h"
+#include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
+#include <vector>
 
 using namespace fltest;
 
@@ -69,6 +74,40 @@ TEST_F(process_stop, a_name_that_is_not_the_whole_name_is_not_a_match)
         EXPECT_TRUE(child.running());
         EXPECT_EQ("", log.text());
     }
+}
+
+// The names of the privileges enabled in this process's token.
+std::set<std::wstring> enabled_privileges()
+{
+    std::set<std::wstring> names;
+    mcl::mswin::unique_handle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
+        return names;
+    std::vector<BYTE> buffer(8192);
+    DWORD size = 0;
+    if (!::GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), static_cast<DWORD>(buffer.size()), &size))
+        return names;
+    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        LUID luid = privileges->Privileges[i].Luid;
+        wchar_t name[128] = {};
+        DWORD length = 128;
+        if ((privileges->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) &&
+            ::LookupPrivilegeNameW(nullptr, &luid, name, &length))
+            names.insert(name);
+    }
+    return names;
+}
+
+// An elevated administrator holds SeDebugPrivilege disabled; step 1 needs it for the processes of other
+// accounts. The run enables that one, and no other.
+TEST(run_privileges, only_the_debug_privilege_is_enabled)
+{
+    std::set<std::wstring> expected = enabled_privileges();
+    ASSERT_EQ(0u, expected.count(L"SeDebugPrivilege"));
+    expected.insert(L"SeDebugPrivilege");
+    EXPECT_TRUE(cleaner::enable_run_privileges());
+    EXPECT_EQ(expected, enabled_privileges());
 }
 
 } // namespace

@@ -5,14 +5,18 @@
 #include "footprint/common.h"
 #include "footprint/driver_package.h"
 #include "footprint/install_folder.h"
+#include "footprint/pending_renames.h"
+#include "footprint/pending_restart.h"
 #include "footprint/services.h"
 #include "footprint/shortcuts.h"
+#include "log_lines.h"
 
 #include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
@@ -234,6 +238,47 @@ TEST_F(removal_run, a_hostile_machine_loses_only_the_client_footprint)
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, target.c_str());
         ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, target.c_str());
     }
+}
+
+// What only a restart removes, a service that will not stop and a file of the client in use, is logged so, the
+// rest goes, and the successful run ends with the restart notice.
+TEST_F(removal_run, what_only_a_restart_removes_is_logged_and_the_restart_notice_follows)
+{
+    footprint::service_options stubborn;
+    stubborn.accept_stop = false;
+    ASSERT_EQ(0u, footprint::install_service(footprint::client_service_names[0], stubborn));
+    ASSERT_EQ(0u, footprint::make_install_tree(install_folder_));
+    ASSERT_EQ(0u, footprint::register_install_dir(install_folder_));
+    const std::wstring busy_path = install_folder_ + L"\\FLConfig.ini";
+    process_output out;
+    std::vector<std::wstring> pending;
+    {
+        const mcl::mswin::unique_handle busy(
+            ::CreateFileW(busy_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(busy);
+        out = run();
+        pending = ferrolink::paths_pending_deletion();
+        EXPECT_EQ(0u, footprint::forget_pending_renames(install_folder_));
+    }
+    const std::string rule(77, '=');
+    const std::string verdict = "succeed\n\nUninstall Ferrolink succeed\n";
+    const std::string notice = "\n" + rule + "\nATTENTIION! Please restart your PC after close this program.\n" + rule;
+    const size_t verdict_at = out.console.find(verdict);
+    ASSERT_NE(std::string::npos, verdict_at) << out.console;
+    EXPECT_EQ(verdict_at + verdict.size(), out.console.find(notice)) << out.console;
+    const std::string log = run_log();
+    EXPECT_EQ("3.Try to stop and uninstall Ferrolink Service\n"
+              "\tORVANE_Ferrolink will be removed when Windows restarts\n"
+              "Orvane_Ferrolink_Service have already uninstalled\n"
+              "\tsucceed\n",
+              section(log, "3.Try", "4.Try"));
+    const std::string files = section(log, "5.Try", "6.Try");
+    EXPECT_NE(std::string::npos, files.find("\tFile [" + narrow(busy_path) +
+                                            "] is in use, it will be deleted when Windows restarts\n"))
+        << files;
+    EXPECT_TRUE(ends_with(files, "\tDelete files succeed, lastError:0\n")) << files;
+    EXPECT_EQ(std::vector<std::wstring>{L"FLConfig.ini"}, footprint::list_tree(install_folder_));
+    EXPECT_NE(pending.end(), std::find(pending.begin(), pending.end(), busy_path));
 }
 
 // The first `bytes` bytes of a file, exactly as stored.

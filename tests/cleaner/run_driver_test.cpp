@@ -1,8 +1,10 @@
 // Runs FerrolinkCleaner.exe as its own process and checks what it prints, logs and does.
 #include "captured_log.h"
 #include "footprint/driver_package.h"
+#include "footprint/common.h"
 #include "footprint/shortcuts.h"
 #include "log_lines.h"
+#include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -245,12 +247,19 @@ TEST_F(restart_notice, is_never_shown_in_automatic_mode)
 
 TEST_F(restart_notice, is_never_shown_after_a_failed_run)
 {
-    // Without its Quick Launch folder the profile makes step 7 fail, after step 4 removed the package.
-    const std::wstring quick_launch_lnk = footprint::client_shortcut_paths().quick_launch;
-    const std::wstring quick_launch = quick_launch_lnk.substr(0, quick_launch_lnk.find_last_of(L'\\'));
-    ASSERT_TRUE(::RemoveDirectoryW(quick_launch.c_str()));
-    const process_output out = run();
-    ::CreateDirectoryW(quick_launch.c_str(), nullptr);
+    // A file of the program group held without sharing makes step 7 fail, after step 4 removed the package.
+    const std::wstring group = footprint::client_shortcut_paths().program_group;
+    ASSERT_EQ(0u, footprint::create_folders(group));
+    const std::wstring held_path = group + L"\\Orvane Ferrolink.lnk";
+    write_text(held_path, "x");
+    process_output out;
+    {
+        const mcl::mswin::unique_handle held(
+            ::CreateFileW(held_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        out = run();
+    }
+    footprint::remove_shortcuts();
 
     EXPECT_NE(std::string::npos, out.console.find("4.Uninstalling Ferrolink..........failed\n\nFailed to uninstall "
                                                   "Ferrolink.\nPlease check the failure reason from the log and "

@@ -2,6 +2,7 @@
 #include "captured_log.h"
 #include "cleaner/service_removal.h"
 #include "footprint/services.h"
+#include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,20 @@ bool gone_within(const std::wstring& name, DWORD timeout_ms)
         ::Sleep(100);
     }
     return false;
+}
+
+// The process of a running service, held so that it can be waited for.
+mcl::mswin::unique_handle process_of(const std::wstring& name)
+{
+    const mcl::mswin::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const mcl::mswin::unique_schandle service(
+        manager ? ::OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS) : nullptr);
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (!service || !::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                            sizeof(status), &needed))
+        return mcl::mswin::unique_handle();
+    return mcl::mswin::unique_handle(::OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
 }
 
 class service_removal : public ::testing::Test {
@@ -124,7 +139,9 @@ TEST_F(service_removal, the_stop_wait_is_bounded_and_the_service_deleted_anyway)
     const ULONGLONG began = ::GetTickCount64();
     EXPECT_EQ(1, remove(600));
     EXPECT_LT(::GetTickCount64() - began, 2500u);
-    EXPECT_EQ(absent_line(second_) + "\tsucceed\n", log.text());
+    EXPECT_EQ("\t" + narrow(first_) + " will be removed when Windows restarts\n" + absent_line(second_) +
+                  "\tsucceed\n",
+              log.text());
     // Marked for deletion while it still stops; Windows removes it when its process ends.
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), footprint::service_state(first_));
     EXPECT_TRUE(gone_within(first_, 15000));
@@ -139,8 +156,54 @@ TEST_F(service_removal, a_service_refusing_the_stop_is_deleted_without_a_wait)
     const ULONGLONG began = ::GetTickCount64();
     EXPECT_EQ(1, remove());
     EXPECT_LT(::GetTickCount64() - began, 2000u);
-    EXPECT_EQ(absent_line(second_) + "\tsucceed\n", log.text());
+    EXPECT_EQ("\t" + narrow(first_) + " will be removed when Windows restarts\n" + absent_line(second_) +
+                  "\tsucceed\n",
+              log.text());
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), footprint::service_state(first_));
+}
+
+// DeleteService only marks a service that has not stopped: it goes when Windows restarts, and the step says
+// so and asks for that restart; a second run before the restart finds it marked, and says the same.
+TEST_F(service_removal, a_service_only_marked_for_deletion_asks_for_a_restart)
+{
+    footprint::service_options still_stopping;
+    still_stopping.stop_pending_ms = 4000;
+    footprint::service_options stubborn;
+    stubborn.accept_stop = false;
+    const struct {
+        const char* what;
+        footprint::service_options options;
+    } cases[] = {{"still stopping when the wait ends", still_stopping}, {"refusing the stop", stubborn}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        install(first_, c.options);
+        for (const char* run : {"first run", "second run"}) {
+            SCOPED_TRACE(run);
+            captured_log log;
+            EXPECT_EQ(1, remove(600));
+            EXPECT_EQ("\t" + narrow(first_) + " will be removed when Windows restarts\n" + absent_line(second_) +
+                          "\tsucceed\n",
+                      log.text());
+            EXPECT_TRUE(cleaner::restart_required);
+        }
+        EXPECT_EQ(0u, footprint::remove_service(first_));
+        ASSERT_TRUE(gone_within(first_, 15000));
+    }
+}
+
+// A stopped service's process may still be unloading its modules, which would block their deletion in step 5:
+// the step returns only once that process has ended.
+TEST_F(service_removal, a_stopped_services_process_has_ended_when_the_step_returns)
+{
+    footprint::service_options lingering;
+    lingering.exit_delay_ms = 1500;
+    install(first_, lingering);
+    const mcl::mswin::unique_handle process = process_of(first_);
+    ASSERT_TRUE(process);
+    captured_log log;
+    EXPECT_EQ(1, remove());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(process.get(), 0));
+    EXPECT_EQ(absent_line(second_) + "\tsucceed\n", log.text());
 }
 
 } // namespace

@@ -29,6 +29,8 @@ std::wstring command_line(const service_options& options)
         line += L" --stop-pending " + std::to_wstring(options.stop_pending_ms);
     if (!options.accept_stop)
         line += L" --no-stop";
+    if (options.exit_delay_ms != 0)
+        line += L" --exit-delay " + std::to_wstring(options.exit_delay_ms);
     return line;
 }
 

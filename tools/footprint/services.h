@@ -14,6 +14,7 @@ struct service_options {
     DWORD start_pending_ms = 0;  // time the service reports START_PENDING
     DWORD stop_pending_ms = 0;   // time it reports STOP_PENDING after a stop control
     bool accept_stop = true;     // false: the stop control is refused (1052)
+    DWORD exit_delay_ms = 0;     // time its process lingers after it reported SERVICE_STOPPED
     bool start = true;           // start it and wait until it runs
 };
 

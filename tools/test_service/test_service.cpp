@@ -4,6 +4,8 @@
 //   --start-pending MS   stay in SERVICE_START_PENDING for MS milliseconds before running
 //   --stop-pending MS    stay in SERVICE_STOP_PENDING for MS milliseconds after the stop control
 //   --no-stop            do not accept the stop control (ControlService then fails with 1052)
+//   --exit-delay MS      keep the process for MS milliseconds after reporting SERVICE_STOPPED (command line
+//                        only), as a service that still unloads its modules
 // Started outside the Service Control Manager it prints its usage and exits with 1063.
 #include <windows.h>
 #include <shellapi.h>
@@ -21,6 +23,7 @@ struct options {
     DWORD start_pending_ms = 0;
     DWORD stop_pending_ms = 0;
     bool accept_stop = true;
+    DWORD exit_delay_ms = 0;
 };
 
 options g_options;
@@ -43,6 +46,8 @@ void parse(int argc, wchar_t** argv, options& into)
             into.stop_pending_ms = to_ms(argv[++i]);
         else if (std::wcscmp(argv[i], L"--no-stop") == 0)
             into.accept_stop = false;
+        else if (std::wcscmp(argv[i], L"--exit-delay") == 0 && i + 1 < argc)
+            into.exit_delay_ms = to_ms(argv[++i]);
     }
 }
 
@@ -116,8 +121,9 @@ int main()
     if (!::StartServiceCtrlDispatcherW(table)) {
         const DWORD error = ::GetLastError();
         std::fprintf(stderr, "test_service: runs only as a service (error %lu).\n"
-                             "Options: --start-pending MS --stop-pending MS --no-stop\n", error);
+                             "Options: --start-pending MS --stop-pending MS --no-stop --exit-delay MS\n", error);
         return static_cast<int>(error);
     }
+    ::Sleep(g_options.exit_delay_ms);
     return 0;
 }
