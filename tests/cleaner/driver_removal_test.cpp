@@ -162,8 +162,9 @@ TEST(code_page, names_convert_exactly_or_not_at_all)
         SCOPED_TRACE(narrow(c.name) + " in " + std::to_string(c.code_page));
         std::string converted;
         EXPECT_EQ(c.narrow != nullptr, cleaner::to_code_page_exactly(c.code_page, c.name, converted));
-        if (c.narrow != nullptr)
+        if (c.narrow != nullptr) {
             EXPECT_EQ(c.narrow, converted);
+        }
     }
 }
 

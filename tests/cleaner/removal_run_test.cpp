@@ -128,36 +128,6 @@ TEST_F(removal_run, the_client_footprint_is_gone_after_a_run)
     EXPECT_TRUE(footprint::existing_shortcuts().empty());
 }
 
-// A registry link at HKLM `path` to the HKLM key `target`; whatever is left of it goes as the link on
-// destruction.
-class machine_link {
-public:
-    machine_link(const std::wstring& path, const std::wstring& target) : path_(path)
-    {
-        unique_hkey link;
-        const std::wstring kernel_target = L"\\Registry\\Machine\\" + target;
-        made_ = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                                  KEY_ALL_ACCESS, nullptr, link.put(), nullptr) == ERROR_SUCCESS &&
-                ::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
-                                 reinterpret_cast<const BYTE*>(kernel_target.c_str()),
-                                 static_cast<DWORD>(kernel_target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
-    }
-    ~machine_link()
-    {
-        unique_hkey link;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, link.put()) ==
-            ERROR_SUCCESS)
-            ::RegDeleteKeyW(link.get(), L"");
-    }
-    machine_link(const machine_link&) = delete;
-    machine_link& operator=(const machine_link&) = delete;
-    bool made() const { return made_; }
-
-private:
-    std::wstring path_;
-    bool made_ = false;
-};
-
 bool machine_value_exists(const std::wstring& path, const wchar_t* name)
 {
     unique_hkey key;

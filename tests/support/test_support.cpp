@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "mcl/mswin/unique_resource.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -246,6 +248,25 @@ bool version_of(const std::string& block, VS_FIXEDFILEINFO& fixed)
         return false;
     fixed = *found;
     return true;
+}
+
+machine_link::machine_link(const std::wstring& path, const std::wstring& target) : path_(path)
+{
+    mcl::mswin::unique_hkey link;
+    const std::wstring kernel_target = L"\\Registry\\Machine\\" + target;
+    made_ = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS,
+                              nullptr, link.put(), nullptr) == ERROR_SUCCESS &&
+            ::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                             reinterpret_cast<const BYTE*>(kernel_target.c_str()),
+                             static_cast<DWORD>(kernel_target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+machine_link::~machine_link()
+{
+    mcl::mswin::unique_hkey link;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, link.put()) ==
+        ERROR_SUCCESS)
+        ::RegDeleteKeyW(link.get(), L"");
 }
 
 } // namespace fltest

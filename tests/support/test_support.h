@@ -88,4 +88,19 @@ bool version_of(const std::string& block, VS_FIXEDFILEINFO& fixed);
 std::string narrow(const std::wstring& text);
 std::wstring widen(const std::string& text);
 
+// A registry link at HKLM `path` to the HKLM key `target`; whatever is left of it goes as the link on
+// destruction.
+class machine_link {
+public:
+    machine_link(const std::wstring& path, const std::wstring& target);
+    ~machine_link();
+    machine_link(const machine_link&) = delete;
+    machine_link& operator=(const machine_link&) = delete;
+    bool made() const { return made_; }
+
+private:
+    std::wstring path_;
+    bool made_ = false;
+};
+
 } // namespace fltest
