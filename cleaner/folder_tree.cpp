@@ -24,23 +24,22 @@ const DWORD kListingBytes = 64 * 1024;
 // The search pattern the log has always been limited by: "\*.*" behind the folder, within MAX_PATH.
 const size_t kPatternLength = 4;
 
-// What a file in use does to the walk that is under way. Set only around one walk, on the cleaner's one thread.
-in_use_files g_in_use = in_use_files::fail;
-
 // One file or folder: its path as the log shows it, its exact full form ("\\?\" before the full path, where
 // trailing dots and spaces stay), and how it is opened: by its name inside the folder that is held open above
-// it, never by its path. The top folder must still be the object that was checked (`checked`).
+// it, never by its path. The top folder must still be the object that was checked (`checked`). `in_use` is what
+// a file in use does to the walk.
 struct place {
     std::wstring shown;
     std::wstring exact;
     HANDLE parent = nullptr;
     std::wstring name;
     HANDLE checked = nullptr;
+    in_use_files in_use = in_use_files::fail;
 
     place child(HANDLE held, const wchar_t* entry_name, size_t length) const
     {
         const std::wstring entry(entry_name, length);
-        return {shown + L"\\" + entry, exact + L"\\" + entry, held, entry, nullptr};
+        return {shown + L"\\" + entry, exact + L"\\" + entry, held, entry, nullptr, in_use};
     }
 };
 
@@ -72,9 +71,9 @@ std::wstring exact_form(const std::wstring& path)
     return L"\\\\?\\" + full;
 }
 
-place top_place(const std::wstring& path, const ferrolink::held_item& held)
+place top_place(const std::wstring& path, const ferrolink::held_item& held, in_use_files in_use)
 {
-    place top{path, exact_form(path), held.parent.get(), held.name, held.item.get()};
+    place top{path, exact_form(path), held.parent.get(), held.name, held.item.get(), in_use};
     if (top.exact.back() == L'\\')
         top.exact.pop_back();
     return top;
@@ -129,7 +128,7 @@ void announce(const char* kind, const place& at)
 // A file in use goes at the next restart when the walk was asked for that, and the walk goes on.
 DWORD unless_in_use(const place& at, DWORD error)
 {
-    if (g_in_use != in_use_files::delete_at_restart || !is_in_use(error) || delete_at_restart(at.exact) != 0)
+    if (at.in_use != in_use_files::delete_at_restart || !is_in_use(error) || delete_at_restart(at.exact) != 0)
         return error;
     log_line("\tFile [%s] is in use, it will be deleted when Windows restarts", wide_to_utf8(at.shown).c_str());
     restart_required = true;
@@ -303,17 +302,23 @@ DWORD delete_folder(const place& folder, DWORD listed_attributes)
 
 } // namespace
 
-DWORD delete_folder_tree(const std::wstring& path, const ferrolink::held_item& checked)
+DWORD delete_folder_tree(const std::wstring& path, const ferrolink::held_item& checked, in_use_files in_use)
 {
-    const place top = top_place(path, checked);
+    const place top = top_place(path, checked, in_use);
     if (top.shown.size() + kPatternLength >= MAX_PATH)
         return cannot_find(top, ERROR_FILENAME_EXCED_RANGE);
-    return delete_folder(top, checked.listed);
+    const DWORD result = delete_folder(top, checked.listed);
+    return result == kScheduledForRestart ? 0 : result;
 }
 
-DWORD delete_folder_tree(const std::wstring& path)
+DWORD delete_folder_tree(const std::wstring& path, const ferrolink::held_item& checked)
 {
-    const place shown{path, path, nullptr, std::wstring(), nullptr};
+    return delete_folder_tree(path, checked, in_use_files::fail);
+}
+
+DWORD delete_folder_tree(const std::wstring& path, in_use_files in_use)
+{
+    const place shown{path, path, nullptr, std::wstring(), nullptr, in_use};
     if (path.empty())
         return cannot_find(shown, ERROR_PATH_NOT_FOUND);
     if (path.size() + kPatternLength >= MAX_PATH)
@@ -322,31 +327,12 @@ DWORD delete_folder_tree(const std::wstring& path)
     const DWORD error = ferrolink::open_without_links(path, checked);
     if (error != 0)
         return cannot_find(shown, error);
-    return delete_folder_tree(path, checked);
+    return delete_folder_tree(path, checked, in_use);
 }
 
-namespace {
-
-template <typename Walk>
-DWORD with_in_use_rule(in_use_files in_use, Walk walk)
+DWORD delete_folder_tree(const std::wstring& path)
 {
-    const in_use_files previous = g_in_use;
-    g_in_use = in_use;
-    const DWORD result = walk();
-    g_in_use = previous;
-    return result == kScheduledForRestart ? 0 : result;
-}
-
-} // namespace
-
-DWORD delete_folder_tree(const std::wstring& path, in_use_files in_use)
-{
-    return with_in_use_rule(in_use, [&] { return delete_folder_tree(path); });
-}
-
-DWORD delete_folder_tree(const std::wstring& path, const ferrolink::held_item& checked, in_use_files in_use)
-{
-    return with_in_use_rule(in_use, [&] { return delete_folder_tree(path, checked); });
+    return delete_folder_tree(path, in_use_files::fail);
 }
 
 } // namespace cleaner
