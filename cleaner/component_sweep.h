@@ -13,6 +13,7 @@ namespace cleaner {
 [[nodiscard]] int sweep_components(const std::wstring& packed_product);
 
 // The same over any Components key: `components_path` ends with a backslash.
-[[nodiscard]] int sweep_components_under(HKEY root, const std::wstring& components_path, const std::wstring& packed_product);
+[[nodiscard]] int sweep_components_under(HKEY root, const std::wstring& components_path,
+                                         const std::wstring& packed_product);
 
 } // namespace cleaner

@@ -24,7 +24,8 @@ const auto& kShortcutFiles = ferrolink::shortcut_files;
 DWORD delete_program_group()
 {
     std::wstring group;
-    const DWORD error = ferrolink::path_in_shell_folder(ferrolink::program_group.csidl, ferrolink::program_group.suffix, group);
+    const ferrolink::shell_item& where = ferrolink::program_group;
+    const DWORD error = ferrolink::path_in_shell_folder(where.csidl, where.suffix, group);
     return error != 0 ? error : delete_folder_tree(group);
 }
 

@@ -69,8 +69,8 @@ DWORD open_cached_package(const std::wstring& path, ACCESS_MASK access, unique_h
     if (!installer || open_folder_for_walk(path.substr(0, separator), named_folder) != 0 ||
         !same_object(installer.get(), named_folder.get()))
         return ERROR_BAD_PATHNAME;
-    const DWORD opened =
-        open_in_folder(installer.get(), path.substr(separator + 1), entry_kind::file, access | FILE_READ_ATTRIBUTES, file);
+    const DWORD opened = open_in_folder(installer.get(), path.substr(separator + 1), entry_kind::file,
+                                        access | FILE_READ_ATTRIBUTES, file);
     if (opened == ERROR_INVALID_NAME)
         return ERROR_BAD_PATHNAME;
     if (opened == ERROR_PATH_NOT_FOUND)

@@ -87,8 +87,9 @@ bool ipc_peer::connect(const char* name, std::uint32_t timeout_ms)
     // after half the time left we go on without it.
     const DWORD mutex_wait_ms = static_cast<DWORD>(time_left(deadline) / 2);
     if (connecting.acquire(mutex_wait_ms) != 0)
-        MCL_LOG("mcl::ipc_peer::connect", 423, "Failed to acquire the pipe[%s] connecting mutex within %d milli-seconds",
-                name, static_cast<int>(mutex_wait_ms));
+        MCL_LOG("mcl::ipc_peer::connect", 423,
+                "Failed to acquire the pipe[%s] connecting mutex within %d milli-seconds", name,
+                static_cast<int>(mutex_wait_ms));
     mswin::unique_handle connected(
         ::OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, (object_base + "_EV_CONNECTED").c_str()));
     if (!connected) {
