@@ -1,6 +1,7 @@
 #include "footprint/install_dir_guard.h"
 
 #include "footprint/linkless_path.h"
+#include "footprint/registry_probe.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <windows.h>
@@ -207,21 +208,6 @@ std::wstring shell_folder(int csidl)
 {
     wchar_t folder[MAX_PATH] = {};
     return ::SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE) ? folder : L"";
-}
-
-// A string value with its environment variables expanded ("%SystemDrive%\Users").
-std::wstring expanded_value(HKEY key, const wchar_t* subkey, const wchar_t* name)
-{
-    DWORD bytes = 0;
-    // REG_SZ, or REG_EXPAND_SZ expanded (which RRF_RT_REG_SZ then matches).
-    const DWORD types = RRF_RT_REG_SZ;
-    if (::RegGetValueW(key, subkey, name, types, nullptr, nullptr, &bytes) != ERROR_SUCCESS || bytes == 0)
-        return std::wstring();
-    std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
-    if (::RegGetValueW(key, subkey, name, types, nullptr, &value[0], &bytes) != ERROR_SUCCESS)
-        return std::wstring();
-    value.resize(std::wcslen(value.c_str()));
-    return value;
 }
 
 // A tree nothing may be deleted inside, and which refusal it gives.

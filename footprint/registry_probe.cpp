@@ -2,6 +2,8 @@
 
 #include "footprint/installer_product.h"
 
+#include <cwchar>
+
 namespace ferrolink {
 
 namespace {
@@ -39,6 +41,18 @@ LONG probe_run_value(const wchar_t* run_key, const wchar_t* name)
     if (opened != ERROR_SUCCESS)
         return opened;
     return holds_value_exactly(key.get(), name) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+std::wstring expanded_value(HKEY key, const wchar_t* subkey, const wchar_t* name)
+{
+    DWORD bytes = 0;
+    if (::RegGetValueW(key, subkey, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS || bytes == 0)
+        return std::wstring();
+    std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (::RegGetValueW(key, subkey, name, RRF_RT_REG_SZ, nullptr, &value[0], &bytes) != ERROR_SUCCESS)
+        return std::wstring();
+    value.resize(std::wcslen(value.c_str()));
+    return value;
 }
 
 } // namespace ferrolink

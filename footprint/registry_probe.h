@@ -27,4 +27,8 @@ LONG open_run_key(const wchar_t* run_key, REGSAM access, mcl::mswin::unique_hkey
 // there is no such Run key), else the error of opening it.
 LONG probe_run_value(const wchar_t* run_key, const wchar_t* name);
 
+// A string value with its environment variables expanded ("%SystemDrive%\\Users"): REG_SZ, or REG_EXPAND_SZ
+// expanded; empty when there is none.
+std::wstring expanded_value(HKEY key, const wchar_t* subkey, const wchar_t* name);
+
 } // namespace ferrolink

@@ -50,19 +50,6 @@ std::wstring running_account_sid()
     return text;
 }
 
-// A string value with its environment variables expanded; empty when there is none.
-std::wstring expanded_value(HKEY key, const wchar_t* subkey, const wchar_t* name)
-{
-    DWORD bytes = 0;
-    if (::RegGetValueW(key, subkey, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS || bytes == 0)
-        return std::wstring();
-    std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
-    if (::RegGetValueW(key, subkey, name, RRF_RT_REG_SZ, nullptr, &value[0], &bytes) != ERROR_SUCCESS)
-        return std::wstring();
-    value.resize(std::wcslen(value.c_str()));
-    return value;
-}
-
 bool same_sid(const std::wstring& a, const std::wstring& b)
 {
     return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
