@@ -14,11 +14,6 @@ using namespace fltest;
 
 namespace {
 
-const char kRule[] = "=============================================================================";
-const std::string kBanner = "Ferrolink Clean Tool - Version 2.5\nCopyright (C) 2026 Orvane. All rights reserved.\n\n";
-const std::string kHeader = kBanner + kRule + "\nStart to Run Ferrolink Cleaner Tool\n\n";
-const std::string kSuccessConsole = "succeed\n\nUninstall Ferrolink succeed\n";
-const std::string kSuccessLog = "\n\nUninstall Ferrolink succeed\n";
 
 std::wstring temp_dir()
 {

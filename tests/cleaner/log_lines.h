@@ -7,6 +7,13 @@
 
 namespace fltest {
 
+// What every whole run writes: the banner and header on both streams, and the success verdict.
+const char kRule[] = "=============================================================================";
+const std::string kBanner = "Ferrolink Clean Tool - Version 2.5\nCopyright (C) 2026 Orvane. All rights reserved.\n\n";
+const std::string kHeader = kBanner + kRule + "\nStart to Run Ferrolink Cleaner Tool\n\n";
+const std::string kSuccessConsole = "succeed\n\nUninstall Ferrolink succeed\n";
+const std::string kSuccessLog = "\n\nUninstall Ferrolink succeed\n";
+
 inline bool starts_with(const std::string& text, const std::string& head)
 {
     return text.compare(0, head.size(), head) == 0;

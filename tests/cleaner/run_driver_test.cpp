@@ -13,9 +13,6 @@ using namespace fltest;
 
 namespace {
 
-const char kRule[] = "=============================================================================";
-const std::string kBanner = "Ferrolink Clean Tool - Version 2.5\nCopyright (C) 2026 Orvane. All rights reserved.\n\n";
-const std::string kHeader = kBanner + kRule + "\nStart to Run Ferrolink Cleaner Tool\n\n";
 const std::string kStep1Console = "1.Stopping Ferrolink process..........succeed\n";
 const std::string kStep1Log = "1.Check and stop FLGui.exe and FLIdle.exe\n\tsucceed\n";
 // Without the protection service step 2 reaches nothing under either name; the run goes on.
@@ -30,8 +27,6 @@ const std::string kStep2Log =
     "\tTrying to stop protection of Ferrolink service:2\n"
     "\tTrying to stop protection of Ferrolink reg:2\n"
     "3.Try to stop and uninstall Ferrolink Service\n";
-const std::string kSuccessConsole = "succeed\n\nUninstall Ferrolink succeed\n";
-const std::string kSuccessLog = "\n\nUninstall Ferrolink succeed\n";
 
 std::wstring automatic_log_path()
 {
