@@ -1,4 +1,5 @@
 #include "mcl/mswin/service.h"
+#include "mcl/mswin/service_process.h"
 
 #include "captured_mcl_log.h"
 #include "test_support.h"
@@ -48,6 +49,7 @@ public:
     std::string name() const { return fltest::narrow(name_); }
     const std::wstring& wide_name() const { return name_; }
     const std::wstring& binary_path() const { return binary_path_; }
+    SC_HANDLE handle() const { return service_.get(); }
 
 private:
     std::wstring name_;
@@ -176,6 +178,39 @@ TEST(Service, StartWaitsThroughStartPendingAndRefusesARunningService)
     EXPECT_FALSE(mcl::mswin::service::start(svc.name().c_str()));
     EXPECT_TRUE(log.contains("[mcl::mswin::service::start:742] - StartService <" + svc.name() + "> failed (1056)\n"))
         << log.text();
+}
+
+// The reported process counts as the service's only while it runs the program the configuration names: an id
+// the manager still reports may have passed to another process.
+TEST(Service, ProcessIsTheServicesOnlyWhileItRunsTheConfiguredProgram)
+{
+    installed_service svc(L"");
+    ASSERT_TRUE(svc.installed());
+    ASSERT_TRUE(mcl::mswin::service::start(svc.name().c_str()));
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    ASSERT_TRUE(::QueryServiceStatusEx(svc.handle(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                       sizeof(status), &needed));
+    const std::wstring folder = fltest::bin_path(L"");
+    const struct {
+        std::wstring configured;
+        bool found;
+    } cases[] = {
+        {svc.binary_path(), true},
+        {folder + L"TEST_SERVICE.EXE --no-stop", true},
+        {L"\"" + folder + L"sleeper.exe\" test_service.exe", false},
+        {folder + L"test_service.exe.bak", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(fltest::narrow(c.configured));
+        ASSERT_TRUE(::ChangeServiceConfigW(svc.handle(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                           c.configured.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr));
+        const mcl::mswin::unique_handle process = mcl::mswin::open_service_process(svc.handle(), SYNCHRONIZE);
+        EXPECT_EQ(c.found, static_cast<bool>(process));
+        if (process)
+            EXPECT_EQ(status.dwProcessId, ::GetProcessId(process.get()));
+    }
 }
 
 TEST(Service, GetSidWithoutAnOutParameterIsRefused)

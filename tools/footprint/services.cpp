@@ -1,6 +1,7 @@
 #include "services.h"
 
 #include "common.h"
+#include "mcl/mswin/service_process.h"
 #include "mcl/mswin/unique_resource.h"
 
 namespace footprint {
@@ -53,13 +54,7 @@ bool wait_for_state(SC_HANDLE service, DWORD state, DWORD timeout_ms)
 
 void end_service_process(SC_HANDLE service)
 {
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD needed = 0;
-    if (!::QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
-                                &needed) ||
-        status.dwProcessId == 0)
-        return;
-    const unique_handle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId));
+    const unique_handle process = mcl::mswin::open_service_process(service, PROCESS_TERMINATE | SYNCHRONIZE);
     if (!process)
         return;
     ::TerminateProcess(process.get(), 1);

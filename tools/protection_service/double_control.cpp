@@ -1,6 +1,7 @@
 #include "double_control.h"
 
 #include "mcl/mswin/error_text.h"
+#include "mcl/mswin/service_process.h"
 #include "mcl/mswin/unique_resource.h"
 #include "mcl/mswin/utf.h"
 
@@ -63,30 +64,16 @@ bool wait_for_state(SC_HANDLE service, DWORD state)
     }
 }
 
-DWORD process_id_of(SC_HANDLE service)
-{
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD needed = 0;
-    if (!::QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
-                                &needed))
-        return 0;
-    return status.dwProcessId;
-}
-
 // Wine's manager keeps reporting a service whose process died as running; the process tells the truth.
 bool process_ended(SC_HANDLE service)
 {
-    const DWORD id = process_id_of(service);
-    if (id == 0)
-        return true;
-    const unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, id));
+    const unique_handle process = mcl::mswin::open_service_process(service, SYNCHRONIZE);
     return !process || ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
 }
 
 void end_process_of(SC_HANDLE service)
 {
-    const DWORD id = process_id_of(service);
-    const unique_handle process(id != 0 ? ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id) : nullptr);
+    const unique_handle process = mcl::mswin::open_service_process(service, PROCESS_TERMINATE | SYNCHRONIZE);
     if (!process)
         return;
     ::TerminateProcess(process.get(), 1);
@@ -192,7 +179,7 @@ bool uninstall(const std::string& name, std::string* why)
         return false;
     }
     const unique_schandle service(::OpenServiceW(manager.get(), mcl::mswin::utf8_to_wide(name).c_str(),
-                                                 SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+                                                 SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | DELETE));
     if (!service) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_SERVICE_DOES_NOT_EXIST)
@@ -225,13 +212,14 @@ bool start(const std::string& name, std::string* why)
 
 bool stop(const std::string& name, std::string* why)
 {
-    const unique_schandle service = open_service(name, SERVICE_STOP | SERVICE_QUERY_STATUS, why);
+    const DWORD access = SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG;
+    const unique_schandle service = open_service(name, access, why);
     return service && stop_service(service.get(), name, why);
 }
 
 bool is_running(const std::string& name)
 {
-    const unique_schandle service = open_service(name, SERVICE_QUERY_STATUS, nullptr);
+    const unique_schandle service = open_service(name, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG, nullptr);
     return service && state_of(service.get()) == SERVICE_RUNNING && !process_ended(service.get());
 }
 
