@@ -6,4 +6,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/mingw}" && pwd)
 "$root/tools/wine/fresh-prefix.sh" "$build/wine" bench
 trap '"$root/tools/wine/stop-prefix.sh" "$build/wine" bench' EXIT
-WINEPREFIX="$build/wine/bench" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$build/bin/folder_bench.exe"
+WINEPREFIX="$build/wine/bench" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" wine "$build/bin/folder_bench.exe"

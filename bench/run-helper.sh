@@ -6,4 +6,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/mingw}" && pwd)
 "$root/tools/wine/fresh-prefix.sh" "$build/wine" bench-helper
 trap '"$root/tools/wine/stop-prefix.sh" "$build/wine" bench-helper' EXIT
-WINEPREFIX="$build/wine/bench-helper" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$build/bin/helper_bench.exe"
+WINEPREFIX="$build/wine/bench-helper" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" wine "$build/bin/helper_bench.exe"

@@ -6,4 +6,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/mingw}" && pwd)
 "$root/tools/wine/fresh-prefix.sh" "$build/wine" bench-ipc
 trap '"$root/tools/wine/stop-prefix.sh" "$build/wine" bench-ipc' EXIT
-WINEPREFIX="$build/wine/bench-ipc" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$build/bin/ipc_bench.exe"
+WINEPREFIX="$build/wine/bench-ipc" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" wine "$build/bin/ipc_bench.exe"

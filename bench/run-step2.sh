@@ -9,7 +9,7 @@ build=$(cd "${1:-$root/build/mingw}" && pwd)
 bin=$build/bin
 "$root/tools/wine/fresh-prefix.sh" "$build/wine" bench-step2
 trap '"$root/tools/wine/stop-prefix.sh" "$build/wine" bench-step2' EXIT
-export WINEPREFIX="$build/wine/bench-step2" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$build/wine/bench-step2" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 quiet() { wine "$@" </dev/null >/dev/null; }
 
 quiet "$bin/footprint.exe" registry make

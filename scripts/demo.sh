@@ -14,7 +14,7 @@ wine_dir=$root/build/mingw/wine
 bin=$root/build/mingw/bin
 echo "== making the demo machine ($wine_dir/demo)"
 tools/wine/fresh-prefix.sh "$wine_dir" demo
-export WINEPREFIX=$wine_dir/demo WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$wine_dir/demo WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 trap 'tools/wine/stop-prefix.sh "$wine_dir" demo' EXIT
 drive_c=$WINEPREFIX/drive_c
 install_dir="$drive_c/Program Files (x86)/Orvane/SSL-VPN/Ferrolink"

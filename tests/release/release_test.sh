@@ -86,7 +86,7 @@ check "an unsigned program fails that verification" fails_verification "$work/fi
 
 echo "== the signed MSI on a machine with the client (Wine)"
 "$source_dir/tools/wine/fresh-prefix.sh" "$wine_dir" release
-export WINEPREFIX=$wine_dir/release WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$wine_dir/release WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 bin=$build/bin
 msi=$work/signed/$name.msi
 installed=$WINEPREFIX/drive_c/Program\ Files/Ferrolink\ Cleaner

@@ -15,4 +15,4 @@ cp -a "$dir/template" "$dir/$name"
 WINEPREFIX="$dir/$name" WINEDEBUG=-all wineserver -p </dev/null >/dev/null 2>&1 9>&-
 # Start Wine's own background processes (services, device host) now, detached as well, so they do not
 # inherit the output of the first test that happens to run.
-WINEPREFIX="$dir/$name" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot </dev/null >/dev/null 2>&1 9>&-
+WINEPREFIX="$dir/$name" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" wine wineboot </dev/null >/dev/null 2>&1 9>&-

@@ -4,7 +4,7 @@
 # every profile has, and the Windows Installer products key that a fresh prefix lacks.
 set -euo pipefail
 prefix=$1
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 rm -rf "$prefix.tmp"
 WINEPREFIX=$prefix.tmp wineboot -i >/dev/null 2>&1
 for link in "$prefix.tmp"/drive_c/users/*/*; do
