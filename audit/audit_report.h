@@ -10,6 +10,10 @@ namespace audit {
 enum class item_state { present, absent, unchecked, pending_restart };
 
 struct audit_item {
+    // Stable across runs and versions, for fleet pipelines that follow one item over time: the part and what
+    // identifies the item within it, such as "service:ORVANE_Ferrolink", "registry:row2",
+    // "profile:<SID>:key". Empty until the check that made the item gives it one.
+    std::string id;
     std::string part;           // the part of the footprint: "processes", "services", "registry"...
     std::string name;           // what was looked for, UTF-8: an image name, a service, a key, a path
     item_state state = item_state::absent;

@@ -1,10 +1,9 @@
 #include "footprint/installer_product.h"
 
 #include "footprint/footprint.h"
+#include "footprint/msi_api.h"
 #include "footprint/packed_guid.h"
 #include "mcl/mswin/unique_resource.h"
-
-#include <msi.h>
 
 #include <cwchar>
 #include <vector>
@@ -41,7 +40,7 @@ void add_related_products(std::vector<std::wstring>& codes)
 {
     for (DWORD index = 0; index < kMostListed; ++index) {
         wchar_t buffer[40] = {};
-        if (::MsiEnumRelatedProductsW(upgrade_code, 0, index, buffer) != ERROR_SUCCESS)
+        if (msi::enum_related_products(upgrade_code, index, buffer) != ERROR_SUCCESS)
             return;
         add_code(codes, buffer);
     }
