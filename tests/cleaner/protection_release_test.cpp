@@ -422,14 +422,11 @@ TEST_F(protection_release, pipe_instances_planted_beside_the_service_are_passed_
     const auto first = make(kFirstName, {double_state::running, ""});
     ASSERT_TRUE(first->installed());
     std::vector<mcl::mswin::unique_handle> planted;
-    for (int pair = 0; pair < 2; ++pair) {
-        for (const auto& end : {std::make_pair("_OUTBOUND", PIPE_ACCESS_OUTBOUND),
-                                std::make_pair("_INBOND", PIPE_ACCESS_INBOUND)}) {
-            const std::string name = std::string("\\\\.\\pipe\\") + kFirstName + end.first;
-            planted.emplace_back(::CreateNamedPipeA(name.c_str(), end.second, 0, 255, 4096, 4096,
-                                                    0, nullptr));
-            ASSERT_TRUE(planted.back()) << name << " " << ::GetLastError();
-        }
+    for (const std::string end : {"_OUTBOUND", "_INBOND", "_OUTBOUND", "_INBOND"}) {
+        const DWORD access = end == "_INBOND" ? PIPE_ACCESS_INBOUND : PIPE_ACCESS_OUTBOUND;
+        planted.emplace_back(::CreateNamedPipeA(("\\\\.\\pipe\\" + (kFirstName + end)).c_str(), access, 0, 255, 4096,
+                                                4096, 0, nullptr));
+        ASSERT_TRUE(planted.back()) << end << " " << ::GetLastError();
     }
     captured_mcl_log mcl_log;
     captured_log log;
