@@ -87,7 +87,8 @@ public:
 
 protected:
     // Connecting side: asked once both pipes of `name` are open, before anything goes over them. False drops
-    // the connection, and connect fails. Any process may have made pipes under a name; this one trusts all.
+    // the connection, and connect tries again while its time lasts. Any process may have made pipes under a
+    // name; this one trusts all.
     virtual bool server_trusted(const char* name, ipc_connection& connection);
 
 private:
