@@ -61,17 +61,17 @@ audit_items check_adapters()
     const bool listed = network_device_ids(ids, error);
     for (const char* client_id : ferrolink::adapter_ids) {
         const std::string name = std::string("hardware id ") + client_id;
-        if (!listed) {
-            items.push_back(unchecked_item(kPart, name, error));
-            continue;
-        }
         unsigned count = 0;
         for (const std::wstring& id : ids) {
             if (same_id(id, client_id))
                 ++count;
         }
-        items.push_back(count == 0 ? absent_item(kPart, name)
-                                   : present_item(kPart, name, std::to_string(count) + " device(s)"));
+        if (!listed)
+            items.push_back(unchecked_item(kPart, name, error));
+        else
+            items.push_back(count == 0 ? absent_item(kPart, name)
+                                       : present_item(kPart, name, std::to_string(count) + " device(s)"));
+        items.back().id = std::string("adapter:") + client_id;
     }
     return items;
 }

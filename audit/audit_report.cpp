@@ -16,6 +16,24 @@ verdict verdict_of(const audit_report& report)
     return unchecked ? verdict::incomplete : verdict::clean;
 }
 
+state_summary summary_of(const audit_report& report)
+{
+    state_summary summary;
+    for (const audit_item& item : report.items) {
+        if (item.state == item_state::pending_restart)
+            ++summary.pending_restart;
+        else if (!item.counted)
+            ++summary.not_counted;
+        else if (item.state == item_state::present)
+            ++summary.present;
+        else if (item.state == item_state::absent)
+            ++summary.absent;
+        else
+            ++summary.unchecked;
+    }
+    return summary;
+}
+
 int exit_code_of(verdict result)
 {
     switch (result) {
@@ -35,6 +53,11 @@ const char* state_text(item_state state)
     case item_state::pending_restart: return "pending restart";
     }
     return "unchecked";
+}
+
+const char* state_token(item_state state)
+{
+    return state == item_state::pending_restart ? "pending_restart" : state_text(state);
 }
 
 const char* verdict_text(verdict result)

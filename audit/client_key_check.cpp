@@ -87,22 +87,29 @@ audit_items check_client_keys()
 {
     audit_items items;
     int row = 1;
-    for (const fp::client_key& key : fp::client_keys)
-        items.push_back(key_item(kPart, key_label("row " + std::to_string(row++), key.root, key.path), key.root,
+    for (const fp::client_key& key : fp::client_keys) {
+        items.push_back(key_item(kPart, key_label("row " + std::to_string(row), key.root, key.path), key.root,
                                  key.path));
+        items.back().id = "registry:row" + std::to_string(row++);
+    }
     mark_kept_profiles(items.front(), fp::client_keys[0].path);
     items.push_back(key_item(kPart, key_label("row 1 (32-bit view)", HKEY_LOCAL_MACHINE, fp::product_key_32),
                              HKEY_LOCAL_MACHINE, fp::product_key_32));
+    items.back().id = "registry:row1:32-bit";
     mark_kept_profiles(items.back(), fp::product_key_32);
     for (const wchar_t* run_key : fp::run_keys) {
-        for (const wchar_t* name : fp::run_value_names)
+        const char* view = run_key == fp::run_keys[0] ? "64-bit" : "32-bit";
+        for (const wchar_t* name : fp::run_value_names) {
             items.push_back(run_value_item(run_key, name));
+            items.back().id = std::string("registry:run:") + view + ":" + wide_to_utf8(name);
+        }
     }
     // Row 12's key is the classes root's: the machine's copy may stay behind a user's copy.
     const fp::client_key& classes_row = fp::client_keys[11];
     const std::wstring machine_copy = fp::machine_classes + std::wstring(classes_row.path);
     items.push_back(key_item(kPart, key_label("row 12 (machine copy)", HKEY_LOCAL_MACHINE, machine_copy),
                              HKEY_LOCAL_MACHINE, machine_copy));
+    items.back().id = "registry:row12:machine";
     return items;
 }
 

@@ -12,6 +12,8 @@ namespace {
 using mcl::mswin::unique_local_block;
 
 const char kPart[] = "driver packages";
+// The item that stands for all of the client's packages when none is found, or the store cannot be read.
+const char kAnyPackageId[] = "driver_package:any";
 
 // The default INF folder, named: not every SetupAPI lists it when asked with no folder.
 bool inf_folder(std::wstring& folder, DWORD& error)
@@ -78,17 +80,24 @@ audit_items check_driver_packages()
     std::wstring folder;
     std::vector<std::wstring> names;
     DWORD error = 0;
-    if (!inf_folder(folder, error) || !published_infs(folder, names, error))
-        return {unchecked_item(kPart, "the driver store", error)};
+    if (!inf_folder(folder, error) || !published_infs(folder, names, error)) {
+        audit_item unchecked = unchecked_item(kPart, "the driver store", error);
+        unchecked.id = kAnyPackageId;
+        return {unchecked};
+    }
     audit_items items;
     for (const std::wstring& name : names) {
         // The markers are plain ASCII, so they match the UTF-8 form exactly where they match the narrow one.
         const std::string source = wide_to_utf8(source_inf_name(name));
-        if (!source.empty() && ferrolink::has_driver_marker(source.c_str()))
+        if (!source.empty() && ferrolink::has_driver_marker(source.c_str())) {
             items.push_back(present_item(kPart, wide_to_utf8(name), "source " + source));
+            items.back().id = "driver_package:" + wide_to_utf8(name);
+        }
     }
-    if (items.empty())
+    if (items.empty()) {
         items.push_back(absent_item(kPart, "packages whose source INF name holds the client's marker"));
+        items.back().id = kAnyPackageId;
+    }
     return items;
 }
 

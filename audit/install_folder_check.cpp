@@ -62,9 +62,11 @@ audit_item default_folder_item()
 
 audit_item check_folder(const std::wstring& folder)
 {
-    if (!local_absolute_folder(folder))
-        return unchecked_item(kPart, "folder " + wide_to_utf8(folder), ERROR_BAD_PATHNAME);
-    return path_item(kPart, "folder " + wide_to_utf8(folder), folder);
+    audit_item item = local_absolute_folder(folder) ? path_item(kPart, "folder " + wide_to_utf8(folder), folder)
+                                                    : unchecked_item(kPart, "folder " + wide_to_utf8(folder),
+                                                                     ERROR_BAD_PATHNAME);
+    item.id = "install_folder:folder:" + wide_to_utf8(folder);
+    return item;
 }
 
 audit_items check_install_folder()
@@ -73,13 +75,17 @@ audit_items check_install_folder()
     audit_items items = {install_dir_item(registered)};
     // The value sits in a key on the profiles' path, which an unattended run keeps whole.
     audit_item& install_dir = items.front();
+    install_dir.id = "install_folder:install_dir";
     if (install_dir.state == item_state::present && only_saved_profiles_left(registered.product_key)) {
         install_dir.detail += (install_dir.detail.empty() ? "" : ", ") + std::string("kept with the saved profiles");
         install_dir.counted = false;
     }
-    if (registered.read() && !registered.folder.empty())
+    if (registered.read() && !registered.folder.empty()) {
         items.push_back(registered_folder_item(registered));
+        items.back().id = "install_folder:registered";
+    }
     items.push_back(default_folder_item());
+    items.back().id = "install_folder:default";
     return items;
 }
 

@@ -109,6 +109,14 @@ void add_cached_package_item(const product_codes& codes, audit_items& items)
         refused.counted = false;
         items.push_back(refused);
     }
+    items.back().id = "installer:row22:package:" + wide_to_utf8(codes.braced);
+}
+
+// "installer:row14:{product code}"; a row of the upgrade code, or of no product, has no code in its id.
+std::string row_id(int row, const product_codes* codes, bool by_product)
+{
+    const std::string id = "installer:row" + std::to_string(row);
+    return codes != nullptr && by_product ? id + ":" + wide_to_utf8(codes->braced) : id;
 }
 
 // Rows 13 to 23 of one product; the rows of the upgrade code only once.
@@ -116,11 +124,14 @@ void add_product_items(const product_codes* codes, bool with_upgrade_rows, audit
 {
     int row = kFirstInstallerRow;
     for (const fp::installer_key& key : fp::installer_keys) {
-        if (with_upgrade_rows || key.code != fp::key_code::packed_upgrade)
+        if (with_upgrade_rows || key.code != fp::key_code::packed_upgrade) {
             items.push_back(installer_key_item(row, key, codes));
+            items.back().id = row_id(row, codes, key.code != fp::key_code::packed_upgrade);
+        }
         ++row;
     }
     items.push_back(component_item(codes));
+    items.back().id = row_id(kComponentsRow, codes, true);
     if (codes != nullptr)
         add_cached_package_item(*codes, items);
 }
@@ -130,6 +141,7 @@ audit_item upgrade_index_item()
     const std::wstring path = std::wstring(fp::installer_upgrade_index) + fp::packed_upgrade_code;
     audit_item item = key_item(kPart, "installer index HKLM\\" + wide_to_utf8(path), HKEY_LOCAL_MACHINE, path);
     item.detail = "Windows Installer's own record of the upgrade family, which the cleaner deletes last";
+    item.id = "installer:upgrade_index";
     return item;
 }
 
@@ -139,6 +151,7 @@ audit_item per_user_index_item()
     audit_item item = key_item(kPart, "Windows Installer's index of per-user installations HKCU\\" + wide_to_utf8(path),
                                HKEY_CURRENT_USER, path);
     item.detail = "per-user installations, which the cleaner does not remove";
+    item.id = "installer:per_user_index";
     item.counted = false;
     return item;
 }

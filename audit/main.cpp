@@ -34,7 +34,7 @@ int main(int argc, char** argv)
         return kCouldNotRun;
     }
     const audit::audit_report report = audit::run_audit();
-    const std::string text = json ? audit::json_report(report, kVersion) : audit::text_report(report);
+    const std::string text = json ? audit::json_report(report, kVersion) : audit::text_report(report, kVersion);
     // Output that did not arrive must not read as an answer.
     if (!write_all(text))
         return kCouldNotRun;

@@ -34,13 +34,14 @@ audit_items check_processes()
     const mcl::mswin::unique_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     const DWORD error = snapshot ? 0 : ::GetLastError();
     for (const wchar_t* image : ferrolink::process_images) {
-        if (!snapshot) {
+        const unsigned running = snapshot ? count_running(snapshot.get(), image) : 0;
+        if (!snapshot)
             items.push_back(unchecked_item(kPart, wide_to_utf8(image), error));
-            continue;
-        }
-        const unsigned running = count_running(snapshot.get(), image);
-        items.push_back(running == 0 ? absent_item(kPart, wide_to_utf8(image))
-                                     : present_item(kPart, wide_to_utf8(image), std::to_string(running) + " running"));
+        else
+            items.push_back(running == 0
+                                ? absent_item(kPart, wide_to_utf8(image))
+                                : present_item(kPart, wide_to_utf8(image), std::to_string(running) + " running"));
+        items.back().id = "process:" + wide_to_utf8(image);
     }
     return items;
 }

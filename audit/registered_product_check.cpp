@@ -12,6 +12,14 @@ namespace fp = ferrolink;
 using mcl::mswin::unique_hkey;
 
 const char kPart[] = "products";
+// The item that stands for every product under the client's name when none is found, or none could be looked for.
+const char kAnyProductId[] = "product:any";
+
+audit_item any_product(audit_item item)
+{
+    item.id = kAnyProductId;
+    return item;
+}
 const DWORD kSubkeyNameBuffer = 2048;
 
 } // namespace
@@ -23,9 +31,9 @@ audit_items check_registered_products()
     unique_hkey products;
     const LONG opened = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, fp::installer_products_key, 0, KEY_READ, products.put());
     if (opened == ERROR_FILE_NOT_FOUND)
-        return {absent_item(kPart, label)};
+        return {any_product(absent_item(kPart, label))};
     if (opened != ERROR_SUCCESS)
-        return {unchecked_item(kPart, label, static_cast<DWORD>(opened))};
+        return {any_product(unchecked_item(kPart, label, static_cast<DWORD>(opened)))};
     audit_items items;
     std::wstring name(kSubkeyNameBuffer, L'\0');
     key_budget budget;
@@ -35,13 +43,16 @@ audit_items check_registered_products()
             ERROR_SUCCESS)
             break;
         if (!budget.take())
-            return {unchecked_item(kPart, label, kTooManyKeys)};
+            return {any_product(unchecked_item(kPart, label, kTooManyKeys))};
         // Opened as the key itself, as step 8 opens it.
-        if (ferrolink::is_client_product(products.get(), name.c_str()))
-            items.push_back(present_item(kPart, label, wide_to_utf8(std::wstring(name.c_str(), length))));
+        if (ferrolink::is_client_product(products.get(), name.c_str())) {
+            const std::string key_name = wide_to_utf8(std::wstring(name.c_str(), length));
+            items.push_back(present_item(kPart, label, key_name));
+            items.back().id = "product:" + key_name;
+        }
     }
     if (items.empty())
-        items.push_back(absent_item(kPart, label));
+        items.push_back(any_product(absent_item(kPart, label)));
     return items;
 }
 

@@ -1,4 +1,5 @@
 #include "audit/checks.h"
+#include "audit/run_context.h"
 
 namespace audit {
 
@@ -15,6 +16,7 @@ void append(audit_items& to, audit_items from)
 audit_report run_audit()
 {
     audit_report report;
+    report.context = current_context();
     for (audit_items (*check)() : {check_processes, check_protection_services, check_client_services, check_adapters,
                                    check_driver_packages, check_install_folder, check_client_keys,
                                    check_user_profile_keys, check_installer_registration, check_shortcuts,

@@ -42,15 +42,19 @@ audit_item service_item(SC_HANDLE manager, const char* part, const wchar_t* name
         return unchecked_item(part, wide_to_utf8(name), error);
     }
     SERVICE_STATUS status = {};
-    const char* state = ::QueryServiceStatus(service.get(), &status) ? state_name(status.dwCurrentState)
-                                                                      : "state unknown";
-    // Marked for deletion, it goes once it has stopped and the last handle to it is closed, or at restart.
-    if (ferrolink::service_marked_for_deletion(name))
+    const bool known = ::QueryServiceStatus(service.get(), &status) != FALSE;
+    const char* state = known ? state_name(status.dwCurrentState) : "state unknown";
+    if (!ferrolink::service_marked_for_deletion(name))
+        return present_item(part, wide_to_utf8(name), state);
+    // Marked for deletion, it goes once it has stopped and the last handle to it is closed, or at restart. Until
+    // it has stopped, the client is still active: that is no leftover of the past.
+    if (known && status.dwCurrentState == SERVICE_STOPPED)
         return pending_restart_item(part, wide_to_utf8(name), state);
-    return present_item(part, wide_to_utf8(name), state);
+    return present_item(part, wide_to_utf8(name), std::string(state) + ", marked for deletion");
 }
 
-audit_items check_services(const char* part, const std::vector<std::wstring>& names)
+// `id_prefix` and the service's name make each item's id ("service:ORVANE_Ferrolink").
+audit_items check_services(const char* part, const char* id_prefix, const std::vector<std::wstring>& names)
 {
     audit_items items;
     const unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -58,6 +62,7 @@ audit_items check_services(const char* part, const std::vector<std::wstring>& na
     for (const std::wstring& name : names) {
         items.push_back(manager ? service_item(manager.get(), part, name.c_str())
                                 : unchecked_item(part, wide_to_utf8(name), error));
+        items.back().id = id_prefix + wide_to_utf8(name);
     }
     return items;
 }
@@ -69,7 +74,7 @@ audit_items check_protection_services()
     std::vector<std::wstring> names;
     for (const char* name : ferrolink::protection_service_names)
         names.emplace_back(name, name + std::strlen(name));
-    audit_items items = check_services("protection service", names);
+    audit_items items = check_services("protection service", "protection_service:", names);
     for (audit_item& item : items)
         item.counted = false;
     return items;
@@ -78,7 +83,7 @@ audit_items check_protection_services()
 audit_items check_client_services()
 {
     const auto& names = ferrolink::service_names;
-    return check_services("services", std::vector<std::wstring>(std::begin(names), std::end(names)));
+    return check_services("services", "service:", std::vector<std::wstring>(std::begin(names), std::end(names)));
 }
 
 } // namespace audit

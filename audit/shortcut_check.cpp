@@ -4,11 +4,16 @@
 
 #include <shlobj.h>
 
+#include <iterator>
+
 namespace audit {
 
 namespace {
 
 const char kPart[] = "shortcuts";
+// The ids of the shortcut files, in their order.
+const char* const kFileIds[] = {"shortcut:start_menu", "shortcut:quick_launch", "shortcut:desktop"};
+static_assert(std::size(kFileIds) == std::size(ferrolink::shortcut_files), "one id per shortcut file");
 
 // A shell folder the shell does not know cannot hold the item.
 audit_item shell_item(const ferrolink::shell_item& where)
@@ -26,8 +31,11 @@ audit_item shell_item(const ferrolink::shell_item& where)
 audit_items check_shortcuts()
 {
     audit_items items = {shell_item(ferrolink::program_group)};
-    for (const ferrolink::shell_item& file : ferrolink::shortcut_files)
-        items.push_back(shell_item(file));
+    items.back().id = "shortcut:program_group";
+    for (size_t i = 0; i < std::size(ferrolink::shortcut_files); ++i) {
+        items.push_back(shell_item(ferrolink::shortcut_files[i]));
+        items.back().id = kFileIds[i];
+    }
     return items;
 }
 

@@ -33,6 +33,33 @@ std::string padded(const char* word)
     return text;
 }
 
+std::string header_line(const audit_context& context, const char* version)
+{
+    return std::string("FerrolinkAudit ") + version + " on " + printable(context.computer) + " at " +
+           printable(context.time) + ", as " + printable(context.account) +
+           (context.elevated ? " (elevated)" : " (not elevated)");
+}
+
+std::string count_of(unsigned count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Only numbers and fixed words: the line stays short whatever the machine holds.
+std::string verdict_line(const audit_report& report)
+{
+    const verdict result = verdict_of(report);
+    const state_summary summary = summary_of(report);
+    std::string sentence = verdict_sentence(result);
+    if (result == verdict::clean && summary.pending_restart > 0)
+        sentence += " once Windows restarts (" + count_of(summary.pending_restart, "item goes", "items go") +
+                    " at the restart)";
+    return "Result: " + sentence + " (exit code " + std::to_string(exit_code_of(result)) + "); " +
+           std::to_string(summary.present) + " present, " + std::to_string(summary.absent) + " absent, " +
+           std::to_string(summary.unchecked) + " unchecked, " + std::to_string(summary.pending_restart) +
+           " pending restart, " + std::to_string(summary.not_counted) + " not counted";
+}
+
 } // namespace
 
 std::string item_line(const audit_item& item)
@@ -51,9 +78,9 @@ std::string item_line(const audit_item& item)
     return line;
 }
 
-std::string text_report(const audit_report& report)
+std::string text_report(const audit_report& report, const char* version)
 {
-    std::string text;
+    std::string text = header_line(report.context, version) + "\n\n";
     std::string admin_only;
     for (const audit_item& item : report.items) {
         text += item_line(item) + "\n";
@@ -62,10 +89,7 @@ std::string text_report(const audit_report& report)
     }
     if (!admin_only.empty())
         text += "\nNot readable without administrator rights (run elevated to check them):\n" + admin_only;
-    const verdict result = verdict_of(report);
-    text += "\nResult: " + std::string(verdict_sentence(result)) + " (exit code " +
-            std::to_string(exit_code_of(result)) + ")\n";
-    return text;
+    return text + "\n" + verdict_line(report) + "\n";
 }
 
 } // namespace audit

@@ -76,16 +76,20 @@ audit_item profile_shortcut_item(const user_profile& profile)
 audit_items check_user_profile_keys()
 {
     audit_items items;
-    for (const user_profile& profile : fp::other_user_profiles())
+    for (const user_profile& profile : fp::other_user_profiles()) {
         items.push_back(profile_key_item(profile));
+        items.back().id = "profile:" + wide_to_utf8(profile.sid) + ":key";
+    }
     return items;
 }
 
 audit_items check_user_profile_shortcuts()
 {
     audit_items items;
-    for (const user_profile& profile : fp::other_user_profiles())
+    for (const user_profile& profile : fp::other_user_profiles()) {
         items.push_back(profile_shortcut_item(profile));
+        items.back().id = "profile:" + wide_to_utf8(profile.sid) + ":shortcut";
+    }
     return items;
 }
 

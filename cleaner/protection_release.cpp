@@ -2,6 +2,7 @@
 
 #include "footprint/footprint.h"
 #include "helper/unique_helper.h"
+#include "helper_cli/console_output.h"
 #include "helper_cli/helper_command.h"
 
 #include <cstdarg>
@@ -10,8 +11,9 @@ namespace cleaner {
 
 namespace {
 
-const std::int32_t kNotRun = -2;
-const std::int32_t kCarriedOut = -1;
+// A target's outcome: released only when the service answered its unprotect request with success.
+const std::int32_t kNotReleased = -2;
+const std::int32_t kReleased = -1;
 const std::int32_t kConnectTimeoutMs = 2000;
 const std::int32_t kWordCount = 3;
 
@@ -20,6 +22,7 @@ const char* const kSecondServiceName = ferrolink::protection_service_names[1];
 
 struct target {
     const char* const* words;
+    const char* label;
     const char* progress;
     const char* unprotected;
     const char* already_done;
@@ -30,9 +33,9 @@ const char* const kRegistryWords[] = {"OVClientHelperCLI.exe", "-u", "reg",
                                       "HKLM\\SOFTWARE\\OrVANE\\SSL-VPN Ferrolink\\Standalone", nullptr};
 
 const target kTargets[] = {
-    {kServiceWords, "\tTrying to stop protection of Ferrolink service:", "\tFerrolink service unprotected.",
-     "\tFerrolink service have already unprotected."},
-    {kRegistryWords, "\tTrying to stop protection of Ferrolink reg:", "\tFerrolink reg unprotected.",
+    {kServiceWords, "Ferrolink service", "\tTrying to stop protection of Ferrolink service:",
+     "\tFerrolink service unprotected.", "\tFerrolink service have already unprotected."},
+    {kRegistryWords, "Ferrolink reg", "\tTrying to stop protection of Ferrolink reg:", "\tFerrolink reg unprotected.",
      "\tFerrolink reg have already unprotected."},
 };
 
@@ -48,13 +51,24 @@ void line(FILE* log, const char* format, ...)
     std::fflush(log);
 }
 
-// The unprotect command on a connected, compatible helper; the helper is released before returning.
+// The unprotect command on a connected, compatible helper; the helper is released before returning. A refusal
+// or a request that got no answer leaves the target protected, and the log says which.
 std::int32_t unprotect(FILE* log, unique_helper<> helper, const target& what)
 {
-    const std::int32_t outcome = run_helper_command(helper.get(), kWordCount, what.words);
-    if (outcome == kCarriedOut)
-        line(log, "%s", what.unprotected);
-    return outcome;
+    command_answer answer;
+    const bool carried_out = run_helper_command(helper.get(), kWordCount, what.words, &answer) == -1;
+    if (!carried_out || !answer.answered) {
+        line(log, "\t%s still protected, the protection service did not answer", what.label);
+        return kNotReleased;
+    }
+    if (answer.result.ok == 0) {
+        // The message is the service's: it must not write lines of its own into the log.
+        line(log, "\t%s still protected, the protection service refused: %s", what.label,
+             helper_cli::printable(answer.result.message).c_str());
+        return kNotReleased;
+    }
+    line(log, "%s", what.unprotected);
+    return kReleased;
 }
 
 // Pass 1 under the first name: a stopped service is announced, and every failure is logged.
@@ -88,7 +102,7 @@ void second_pass_target(FILE* log, const target& what, std::int32_t& outcome)
         return;
     if (!helper.get()->connect(kConnectTimeoutMs, kSecondServiceName)) {
         helper.reset();
-        if (outcome == kCarriedOut)
+        if (outcome == kReleased)
             line(log, "%s", what.already_done);
         return;
     }
@@ -104,12 +118,12 @@ void second_pass_target(FILE* log, const target& what, std::int32_t& outcome)
 std::int32_t release_client_protection(FILE* log)
 {
     init_registry_root_tables();
-    std::int32_t outcomes[] = {kNotRun, kNotRun};
+    std::int32_t outcomes[] = {kNotReleased, kNotReleased};
     for (int i = 0; i < 2; ++i)
         first_pass_target(log, kTargets[i], outcomes[i]);
     for (int i = 0; i < 2; ++i)
         second_pass_target(log, kTargets[i], outcomes[i]);
-    return outcomes[0] == kCarriedOut && outcomes[1] == kCarriedOut ? 0 : -1;
+    return outcomes[0] == kReleased && outcomes[1] == kReleased ? 0 : -1;
 }
 
 } // namespace cleaner

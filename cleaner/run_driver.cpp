@@ -23,6 +23,12 @@ namespace cleaner {
 namespace {
 
 const char kVersion[] = FL_VERSION_TEXT;
+// What deployment agents read: the Windows Installer codes that Intune and SCCM map to success, soft reboot and
+// failure by default.
+const int kExitSuccess = 0;
+const int kExitRestartRequired = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
+const int kExitFailure = 1603;          // ERROR_INSTALL_FAILURE
+const int kExitNoLog = 1;
 const char kRule[] = "=============================================================================";
 const char kFailureText[] =
     "\nFailed to uninstall Ferrolink.\nPlease check the failure reason from the log and contact your support "
@@ -43,10 +49,14 @@ const char kUsage[] =
     "                              --help do the same\n"
     "Any other command line, \"-AUTO\" included, is an interactive run.\n"
     "\n"
-    "Run it as administrator. Exit code 1 only when the run log cannot be created,\n"
-    "otherwise 0; the verdict (\"succeed\" or \"failed\") is on the console and at the\n"
-    "end of the log. FerrolinkAudit.exe (same folder) tells whether anything of the\n"
-    "client is left.\n";
+    "Run it as administrator. The verdict (\"succeed\" or \"failed\") is on the console\n"
+    "and at the end of the log. Exit codes, in both modes (Intune and SCCM read 0,\n"
+    "3010 and 1603 as success, soft reboot and failure):\n"
+    "  0     the client is removed, no restart needed; also after this text\n"
+    "  3010  the client is removed; Windows must restart to finish\n"
+    "  1603  the removal failed; the log says where\n"
+    "  1     the run log cannot be created; nothing was done\n"
+    "FerrolinkAudit.exe (same folder) tells whether anything of the client is left.\n";
 
 void write_banner(void (*line)(const char*, ...))
 {
@@ -173,6 +183,14 @@ bool run_steps()
     return run_removal_steps();
 }
 
+// The same condition in both modes: an interactive run shows the restart notice exactly then.
+int exit_code_of(bool succeeded)
+{
+    if (!succeeded)
+        return kExitFailure;
+    return restart_required ? kExitRestartRequired : kExitSuccess;
+}
+
 } // namespace
 
 int run_cleaner(int argc, char** argv)
@@ -180,7 +198,7 @@ int run_cleaner(int argc, char** argv)
     const run_request request = request_of(argc, argv);
     if (request == run_request::usage) {
         write_usage();
-        return 0;
+        return kExitSuccess;
     }
     automatic_mode = request == run_request::automatic;
     write_banner(console_line);
@@ -188,7 +206,7 @@ int run_cleaner(int argc, char** argv)
     run_log = open_run_log(automatic_mode);
     if (run_log == nullptr) {
         console_line("Can not create Ferrolink Cleaner Log.txt");
-        return 1;
+        return kExitNoLog;
     }
     write_log_header();
 
@@ -198,12 +216,13 @@ int run_cleaner(int argc, char** argv)
     std::fclose(run_log);
     run_log = nullptr;
 
+    const int exit_code = exit_code_of(succeeded);
     if (automatic_mode)
-        return 0;
-    if (succeeded && restart_required)
+        return exit_code;
+    if (exit_code == kExitRestartRequired)
         write_restart_notice();
     std::system("PAUSE");
-    return 0;
+    return exit_code;
 }
 
 } // namespace cleaner

@@ -86,12 +86,30 @@ bool call(iovchelper* helper, Call&& method)
     return helper != nullptr && method(*helper);
 }
 
+// One call with a reply record. A helper writes the record only when a reply came, and a reply it reports as a
+// failure always has ok clear; so a record whose ok is still set after a failed call was never written, and
+// `answer` (when given) learns whether the service answered at all.
+template <typename Call>
+bool ask(iovchelper* helper, command_answer* answer, request_result& result, Call&& method)
+{
+    if (answer == nullptr)
+        return call(helper, [&](iovchelper& h) { return method(h, result); });
+    result.ok = 1;
+    const bool done = call(helper, [&](iovchelper& h) { return method(h, result); });
+    answer->answered = done || result.ok == 0;
+    if (!answer->answered)
+        result.ok = 0;
+    answer->result = result;
+    return done;
+}
+
 // One request with a reply record; the label and operand, then the service's message, when it fails.
 template <typename Call>
-std::int32_t request(iovchelper* helper, const char* label, const std::string& operand, Call&& method)
+std::int32_t request(iovchelper* helper, command_answer* answer, const char* label, const std::string& operand,
+                     Call&& method)
 {
     request_result result;
-    const bool sent = call(helper, [&](iovchelper& h) { return method(h, result); });
+    const bool sent = ask(helper, answer, result, method);
     if (!sent || result.ok == 0) {
         helper_cli::write_line(label + operand);
         helper_cli::write_line(result.message);
@@ -101,10 +119,10 @@ std::int32_t request(iovchelper* helper, const char* label, const std::string& o
 
 // A request whose outcome is not reported.
 template <typename Call>
-std::int32_t quiet_request(iovchelper* helper, Call&& method)
+std::int32_t quiet_request(iovchelper* helper, command_answer* answer, Call&& method)
 {
     request_result result;
-    call(helper, [&](iovchelper& h) { return method(h, result); });
+    ask(helper, answer, result, method);
     return carried_out;
 }
 
@@ -137,7 +155,7 @@ std::int32_t query(iovchelper* helper, bool (iovchelper::*method)(std::uint8_t, 
         helper, [&](iovchelper& h, std::vector<Record>& list) { return (h.*method)(log, list); }, print);
 }
 
-std::int32_t self_test_option(iovchelper* helper, const word_list& words)
+std::int32_t self_test_option(iovchelper* helper, const word_list& words, command_answer*)
 {
     if (words.is(2, "service")) {
         if (helper == nullptr) {
@@ -152,43 +170,43 @@ std::int32_t self_test_option(iovchelper* helper, const word_list& words)
     return usage();
 }
 
-std::int32_t protect_option(iovchelper* helper, const word_list& words)
+std::int32_t protect_option(iovchelper* helper, const word_list& words, command_answer* answer)
 {
     const char* label = "Failed to protect : ";
     const char* operand = words.at(3);
     if (words.is(2, "service") && operand != nullptr)
-        return request(helper, label, operand,
+        return request(helper, answer, label, operand,
                        [&](iovchelper& h, request_result& r) { return h.protect_service(operand, &r); });
     if (words.is(2, "process") && operand != nullptr)
-        return request(helper, label, operand,
+        return request(helper, answer, label, operand,
                        [&](iovchelper& h, request_result& r) { return h.protect_process(operand, &r); });
     registry_operand key;
     const char* owner = words.at(4);
     if (words.is(2, "reg") && read_registry_key(words, 3, key) && owner != nullptr)
-        return request(helper, label, key.subkey, [&](iovchelper& h, request_result& r) {
+        return request(helper, answer, label, key.subkey, [&](iovchelper& h, request_result& r) {
             return h.protect_registry_key(key.root, key.subkey.c_str(), owner, &r);
         });
     return usage();
 }
 
-std::int32_t unprotect_option(iovchelper* helper, const word_list& words)
+std::int32_t unprotect_option(iovchelper* helper, const word_list& words, command_answer* answer)
 {
     const char* operand = words.at(3);
     if (words.is(2, "service") && operand != nullptr)
-        return quiet_request(helper,
+        return quiet_request(helper, answer,
                              [&](iovchelper& h, request_result& r) { return h.unprotect_service(operand, &r); });
     if (words.is(2, "process") && operand != nullptr)
-        return request(helper, "Failed to unprotect: ", operand,
+        return request(helper, answer, "Failed to unprotect: ", operand,
                        [&](iovchelper& h, request_result& r) { return h.unprotect_process(operand, &r); });
     registry_operand key;
     if (words.is(2, "reg") && read_registry_key(words, 3, key))
-        return quiet_request(helper, [&](iovchelper& h, request_result& r) {
+        return quiet_request(helper, answer, [&](iovchelper& h, request_result& r) {
             return h.unprotect_registry_key(key.root, key.subkey.c_str(), &r);
         });
     return usage();
 }
 
-std::int32_t query_option(iovchelper* helper, const word_list& words)
+std::int32_t query_option(iovchelper* helper, const word_list& words, command_answer*)
 {
     const std::uint8_t log = words.is(2, "-log") ? 1 : 0;
     const std::size_t kind = log != 0 ? 3 : 2;
@@ -204,7 +222,7 @@ std::int32_t query_option(iovchelper* helper, const word_list& words)
     return usage();
 }
 
-std::int32_t control_option(iovchelper* helper, const word_list& words)
+std::int32_t control_option(iovchelper* helper, const word_list& words, command_answer*)
 {
     if (words.is(2, "pause"))
         return plain_request(helper, [](iovchelper& h) { return h.pause_protection(nullptr); });
@@ -223,76 +241,78 @@ std::int32_t switch_option(iovchelper* helper, const word_list& words,
     return usage();
 }
 
-std::int32_t d_switch_option(iovchelper* helper, const word_list& words)
+std::int32_t d_switch_option(iovchelper* helper, const word_list& words, command_answer*)
 {
     return switch_option(helper, words, &iovchelper::set_d_switch);
 }
 
-std::int32_t e_switch_option(iovchelper* helper, const word_list& words)
+std::int32_t e_switch_option(iovchelper* helper, const word_list& words, command_answer*)
 {
     return switch_option(helper, words, &iovchelper::set_e_switch);
 }
 
-std::int32_t service_option(iovchelper* helper, const word_list& words)
+std::int32_t service_option(iovchelper* helper, const word_list& words, command_answer* answer)
 {
     const char* name = words.at(3);
     if (words.is(2, "start") && name != nullptr) {
         const service_start_params params{name, words.from(4)};
-        return request(helper, "Failed to start service: ", name,
+        return request(helper, answer, "Failed to start service: ", name,
                        [&](iovchelper& h, request_result& r) { return h.start_service(params, &r); });
     }
     if (words.is(2, "stop") && name != nullptr)
-        return request(helper, "Failed to stop service: ", name,
+        return request(helper, answer, "Failed to stop service: ", name,
                        [&](iovchelper& h, request_result& r) { return h.stop_service(name, &r); });
     return usage();
 }
 
-std::int32_t recover_option(iovchelper* helper, const word_list& words)
+std::int32_t recover_option(iovchelper* helper, const word_list& words, command_answer* answer)
 {
     const char* name = words.at(3);
     if (words.is(2, "service") && name != nullptr)
-        return request(helper, "Failed to recover DACL of service: ", name,
+        return request(helper, answer, "Failed to recover DACL of service: ", name,
                        [&](iovchelper& h, request_result& r) { return h.recover_service_dacl(name, &r); });
     registry_operand key;
     if (words.is(2, "reg") && read_registry_key(words, 3, key))
-        return request(helper, "Failed to recover DACL of register key: ", key.subkey,
+        return request(helper, answer, "Failed to recover DACL of register key: ", key.subkey,
                        [&](iovchelper& h, request_result& r) {
                            return h.recover_registry_key_dacl(key.root, key.subkey.c_str(), &r);
                        });
     return usage();
 }
 
-std::int32_t quarantine(iovchelper* helper, const word_list& words)
+std::int32_t quarantine(iovchelper* helper, const word_list& words, command_answer* answer)
 {
     const char* container = words.at(3);
     const char* file = words.at(4);
     if (container == nullptr || file == nullptr)
         return usage();
-    return request(helper, command_failed, "", [&](iovchelper& h, request_result& r) {
+    return request(helper, answer, command_failed, "", [&](iovchelper& h, request_result& r) {
         if (!h.create_quarantine_container({container, {}}, &r))
             return false;
-        // The message printed on failure must be the second call's, not the creation's.
-        r = request_result();
+        // The message printed on failure must be the second call's, not the creation's. Only the message is
+        // cleared: the flag the creation's reply set tells whether the second call wrote the record.
+        r.message.clear();
         return h.quarantine_file(container, file, &r);
     });
 }
 
 // "restore" and "remove": a whole container, or one file.
-std::int32_t container_or_file(iovchelper* helper, const word_list& words, std::int32_t container_code,
+std::int32_t container_or_file(iovchelper* helper, const word_list& words, command_answer* answer,
+                               std::int32_t container_code,
                                bool (iovchelper::*file_method)(const char*, request_result*))
 {
     if (words.is(3, "container")) {
         const char* container = words.at(4);
         if (container == nullptr)
             return usage();
-        return request(helper, command_failed, "", [&](iovchelper& h, request_result& r) {
+        return request(helper, answer, command_failed, "", [&](iovchelper& h, request_result& r) {
             return h.run_container_operation({container_code, container}, &r);
         });
     }
     const char* file = words.at(3);
     if (file == nullptr)
         return usage();
-    return request(helper, command_failed, "",
+    return request(helper, answer, command_failed, "",
                    [&](iovchelper& h, request_result& r) { return (h.*file_method)(file, &r); });
 }
 
@@ -311,34 +331,34 @@ std::int32_t list_option(iovchelper* helper, const word_list& words)
         [&](const std::vector<quarantined_file>& files) { helper_cli::print_quarantined_files(files, container); });
 }
 
-std::int32_t file_option(iovchelper* helper, const word_list& words)
+std::int32_t file_option(iovchelper* helper, const word_list& words, command_answer* answer)
 {
     if (words.at(2) == nullptr)
         return usage();
     if (words.is(2, "quarantine"))
-        return quarantine(helper, words);
+        return quarantine(helper, words, answer);
     if (words.is(2, "restore"))
-        return container_or_file(helper, words, 2, &iovchelper::restore_quarantined_file);
+        return container_or_file(helper, words, answer, 2, &iovchelper::restore_quarantined_file);
     if (words.is(2, "remove"))
-        return container_or_file(helper, words, 1, &iovchelper::remove_quarantined_file);
+        return container_or_file(helper, words, answer, 1, &iovchelper::remove_quarantined_file);
     if (words.is(2, "list"))
         return list_option(helper, words);
     return carried_out;
 }
 
-std::int32_t test_message_option(iovchelper* helper, const word_list&)
+std::int32_t test_message_option(iovchelper* helper, const word_list&, command_answer*)
 {
     call(helper, [](iovchelper& h) { return h.send_test_message(); });
     return carried_out;
 }
 
-std::int32_t monitor_option(iovchelper* helper, const word_list&)
+std::int32_t monitor_option(iovchelper* helper, const word_list&, command_answer*)
 {
     helper_cli::monitor_connection_forever(helper);
     return carried_out;
 }
 
-std::int32_t help_option(iovchelper*, const word_list&)
+std::int32_t help_option(iovchelper*, const word_list&, command_answer*)
 {
     print_usage();
     return carried_out;
@@ -346,7 +366,7 @@ std::int32_t help_option(iovchelper*, const word_list&)
 
 struct option_row {
     const char* word;
-    std::int32_t (*run)(iovchelper* helper, const word_list& words);
+    std::int32_t (*run)(iovchelper* helper, const word_list& words, command_answer* answer);
 };
 
 // Tested in this order; the first match decides.
@@ -360,12 +380,12 @@ const option_row options[] = {
 
 } // namespace
 
-std::int32_t run_helper_command(iovchelper* helper, std::int32_t, const char* const* words)
+std::int32_t run_helper_command(iovchelper* helper, std::int32_t, const char* const* words, command_answer* answer)
 {
     const word_list list(words);
     for (const option_row& option : options) {
         if (list.is(1, option.word))
-            return option.run(helper, list);
+            return option.run(helper, list, answer);
     }
     return usage();
 }

@@ -62,21 +62,41 @@ bool ipc_peer::connect(const char* name, std::uint32_t timeout_ms)
     if (name == nullptr)
         return false;
     const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-    const std::string pipe_base = std::string(pipe_prefix) + name;
     start();
     reader_.start();
     writer_.start();
 
+    // Any account may add instances under the service's pipe names, and ours may have opened one of them: that
+    // connection is dropped and the handshake begun again, as long as the time allows.
+    for (;;) {
+        ipc_connection_ptr connection;
+        if (!open_connection(name, deadline, connection))
+            return false;
+        // Checked before the connection is served: nothing is sent to, or taken from, a server we do not trust.
+        if (server_trusted(name, *connection)) {
+            scoped_lock guard(connections_lock_);
+            connections_.push_back(connection);
+            connections_changed();
+            return true;
+        }
+        MCL_LOG("mcl::ipc_peer::connect", 446, "The pipe[%s] is not served by the expected process.", name);
+        connection = ipc_connection_ptr();
+        // Each attempt makes the listener prepare a pipe pair; spaced out, they stay few.
+        if (time_left(deadline) <= connect_retry_ms)
+            return false;
+        ::Sleep(connect_retry_ms);
+    }
+}
+
+bool ipc_peer::open_connection(const char* name, ULONGLONG deadline, ipc_connection_ptr& connection)
+{
     const std::string object_base = std::string(object_prefix) + name;
     mutex connecting;
-    long long remaining = timeout_ms;
     bool opened = false;
-    while (remaining > 0 && !opened) {
+    while (!opened && time_left(deadline) > 0) {
         opened = connecting.open((object_base + "_MTX_CONNECTING").c_str()) == 0;
-        if (!opened) {
+        if (!opened)
             ::Sleep(connect_retry_ms);
-            remaining -= connect_retry_ms;
-        }
     }
     if (!opened) {
         MCL_LOG("mcl::ipc_peer::connect", 417,
@@ -98,25 +118,14 @@ bool ipc_peer::connect(const char* name, std::uint32_t timeout_ms)
         return false;
     }
 
-    ipc_connection_ptr connection(new ipc_connection(ipc_connection::connecting_role));
+    const std::string pipe_base = std::string(pipe_prefix) + name;
+    connection = ipc_connection_ptr(new ipc_connection(ipc_connection::connecting_role));
     const bool created = connection->read_channel().create_until(pipe_base.c_str(), deadline) &&
                          connection->write_channel().create_until(pipe_base.c_str(), deadline);
     // Even when our open failed, the listener must prepare a fresh pair for whoever comes next.
     ::SetEvent(connected.get());
     connecting.release();
-    connected.reset();
-    if (!created)
-        return false;
-    // Checked before the connection is served: nothing is sent to, or taken from, a server we do not trust.
-    if (!server_trusted(name, *connection)) {
-        MCL_LOG("mcl::ipc_peer::connect", 446, "The pipe[%s] is not served by the expected process.", name);
-        return false;
-    }
-
-    scoped_lock guard(connections_lock_);
-    connections_.push_back(connection);
-    connections_changed();
-    return true;
+    return created;
 }
 
 bool ipc_peer::server_trusted(const char*, ipc_connection&) { return true; }

@@ -62,8 +62,9 @@ public:
     // Listening side, under name(): prepares one pipe pair after another for connecting peers. Returns
     // only when the connected event cannot be made or the peer is disconnected.
     virtual void run_listener();
-    // Connecting side: the handshake on `name`, retried every 500 ms while the listener is absent, and done
-    // within `timeout_ms` (give or take one retry) whoever holds the connecting mutex or the pipe instances.
+    // Connecting side: the handshake on `name`, retried every 500 ms while the listener is absent or the pipes
+    // opened are not served by a trusted server, and done within `timeout_ms` (give or take one retry) whoever
+    // holds the connecting mutex or the pipe instances.
     virtual bool connect(const char* name, std::uint32_t timeout_ms);
     virtual void remove_connection(const ipc_connection_ptr& connection);
     // Stops the threads and forgets every connection; the next frame carries sequence 1 again.
@@ -86,10 +87,14 @@ public:
 
 protected:
     // Connecting side: asked once both pipes of `name` are open, before anything goes over them. False drops
-    // the connection, and connect fails. Any process may have made pipes under a name; this one trusts all.
+    // the connection, and connect tries again while its time lasts. Any process may have made pipes under a
+    // name; this one trusts all.
     virtual bool server_trusted(const char* name, ipc_connection& connection);
 
 private:
+    // One handshake on `name` by `deadline`: true with both pipes of `connection` open.
+    bool open_connection(const char* name, ULONGLONG deadline, ipc_connection_ptr& connection);
+
     // The read and write threads: both wait on their stop and refresh events and on one event per
     // connection, and serve the connection whose event fired.
     class pipe_thread : public thread {

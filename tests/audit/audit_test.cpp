@@ -8,6 +8,7 @@
 #include "footprint/driver_package.h"
 #include "footprint/install_folder.h"
 #include "footprint/pending_renames.h"
+#include "footprint/pending_restart.h"
 #include "footprint/registry_footprint.h"
 #include "footprint/services.h"
 #include "footprint/shortcuts.h"
@@ -19,7 +20,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -35,13 +38,14 @@ struct audit_output {
     std::string text;
     DWORD json_exit_code = 0xFFFFFFFF;
     std::vector<audit::audit_item> items;  // read back from the JSON report
+    nlohmann::json document;               // the JSON report as it came
 };
 
 audit::item_state state_from(const std::string& text)
 {
     if (text == "present")
         return audit::item_state::present;
-    if (text == "pending restart")
+    if (text == "pending_restart")
         return audit::item_state::pending_restart;
     return text == "absent" ? audit::item_state::absent : audit::item_state::unchecked;
 }
@@ -55,6 +59,7 @@ std::vector<audit::audit_item> json_items(const std::string& text)
         return items;
     for (const nlohmann::json& entry : document["items"]) {
         audit::audit_item item;
+        item.id = entry.at("id").get<std::string>();
         item.part = entry.at("part").get<std::string>();
         item.name = entry.at("name").get<std::string>();
         item.state = state_from(entry.at("state").get<std::string>());
@@ -74,12 +79,17 @@ audit_output run_audit_exe()
     const process_output text = run_process(exe);
     out.exit_code = text.exit_code;
     out.text = text.console;
+    // The items follow the first line (version, computer, time, account) and an empty line.
     std::istringstream lines(text.console);
+    std::string header;
+    std::getline(lines, header);
+    std::getline(lines, header);
     for (std::string line; std::getline(lines, line) && !line.empty();)
         out.lines.push_back(line);
     const process_output json = run_process(exe + L" --json");
     out.json_exit_code = json.exit_code;
     out.items = json_items(json.console);
+    out.document = nlohmann::json::parse(json.console, nullptr, false);
     return out;
 }
 
@@ -192,7 +202,8 @@ TEST_F(audit_exe, finds_the_whole_footprint_and_nothing_after_an_interactive_cle
     }
 
     const process_output cleaner = run_process(L"\"" + bin_path(L"FerrolinkCleaner.exe") + L"\"", work_.path());
-    ASSERT_EQ(0u, cleaner.exit_code) << cleaner.console;
+    // Deleting the driver package asks for a restart.
+    ASSERT_EQ(3010u, cleaner.exit_code) << cleaner.console;
 
     const audit_output after = run_audit_exe();
     EXPECT_EQ(0u, after.exit_code) << after.text;
@@ -247,14 +258,10 @@ TEST_F(audit_exe, a_refused_install_dir_is_shown_with_its_reason_and_not_counted
     EXPECT_TRUE(exists(program_files));
 }
 
-// What Windows deletes only at restart is shown as pending and not counted: a service that the Service Control
-// Manager has marked for deletion (its DeleteFlag, written here as Windows writes it; Wine's manager keeps the
-// mark to itself), and an install folder registered for deletion with everything in it. A registered folder
-// that still holds anything unregistered stays counted: Windows would not remove it.
-TEST_F(audit_exe, what_goes_at_restart_is_shown_as_pending_and_not_counted)
+// The service's DeleteFlag, written as Windows writes it when DeleteService marks a service; Wine's manager keeps
+// the mark to itself.
+void mark_for_deletion(const wchar_t* service)
 {
-    const wchar_t* const service = footprint::client_service_names[0];
-    ASSERT_EQ(0u, footprint::install_service(service));
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
                                              (std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + service).c_str(),
@@ -264,6 +271,18 @@ TEST_F(audit_exe, what_goes_at_restart_is_shown_as_pending_and_not_counted)
                                           sizeof(marked));
     ::RegCloseKey(key);
     ASSERT_EQ(ERROR_SUCCESS, written);
+}
+
+// What Windows deletes only at restart is shown as pending and not counted: a stopped service that the Service
+// Control Manager has marked for deletion, and an install folder registered for deletion with everything in it.
+// A registered folder that still holds anything unregistered stays counted: Windows would not remove it.
+TEST_F(audit_exe, what_goes_at_restart_is_shown_as_pending_and_not_counted)
+{
+    const wchar_t* const service = footprint::client_service_names[0];
+    footprint::service_options stopped;
+    stopped.start = false;
+    ASSERT_EQ(0u, footprint::install_service(service, stopped));
+    ASSERT_NO_FATAL_FAILURE(mark_for_deletion(service));
     ASSERT_EQ(0u, footprint::create_folders(install_folder_));
     const std::wstring registered = install_folder_ + L"\\Ferrolink.exe";
     const std::wstring unregistered = install_folder_ + L"\\FLConfig.ini";
@@ -300,8 +319,58 @@ TEST_F(audit_exe, what_goes_at_restart_is_shown_as_pending_and_not_counted)
         EXPECT_EQ(c.folder_state, folder_item->state) << c.out.text;
         EXPECT_EQ(c.folder_state == audit::item_state::present, folder_item->counted);
     }
-    EXPECT_NE(std::string::npos, whole.text.find("pending restart services: " + narrow(service) + " (running) [not counted]\n"))
+    EXPECT_NE(std::string::npos, whole.text.find("pending restart services: " + narrow(service) + " (stopped) [not counted]\n"))
         << whole.text;
+    EXPECT_TRUE(whole.document.at("restart_pending").get<bool>());
+    EXPECT_NE(std::string::npos, whole.text.find("\nResult: nothing of the Ferrolink client is left once Windows "
+                                                 "restarts (2 items go at the restart) (exit code 0); "))
+        << whole.text;
+}
+
+// A marked service that still runs keeps the client active until Windows restarts: it is present, and counts.
+TEST_F(audit_exe, a_marked_service_that_still_runs_is_present)
+{
+    const wchar_t* const service = footprint::client_service_names[0];
+    ASSERT_EQ(0u, footprint::install_service(service));
+    ASSERT_NO_FATAL_FAILURE(mark_for_deletion(service));
+    const audit_output out = run_audit_exe();
+    EXPECT_EQ(1u, out.exit_code) << out.text;
+    const audit::audit_item* item = find_item(out, narrow(service));
+    ASSERT_NE(nullptr, item) << out.text;
+    EXPECT_EQ("present   services: " + narrow(service) + " (running, marked for deletion)", audit::item_line(*item));
+}
+
+// What a fleet pipeline parses: the document's fields with their types, a count per state that adds up to the
+// items, a unique id for every item; and the text's first and last lines.
+TEST_F(audit_exe, the_json_fields_carry_their_types_and_every_item_a_unique_id)
+{
+    ASSERT_EQ(0u, footprint::install_service(footprint::client_service_names[1]));
+    const audit_output out = run_audit_exe();
+    const nlohmann::json& document = out.document;
+    using type = nlohmann::json::value_t;
+    const std::map<std::string, type> fields = {
+        {"schema", type::number_unsigned}, {"tool", type::string},    {"version", type::string},
+        {"computer", type::string},        {"time", type::string},    {"account", type::string},
+        {"elevated", type::boolean},       {"summary", type::object}, {"restart_pending", type::boolean},
+        {"result", type::string},          {"exit_code", type::number_unsigned}, {"items", type::array}};
+    for (const auto& [field, kind] : fields)
+        EXPECT_EQ(kind, document.contains(field) ? document.at(field).type() : type::discarded) << field;
+    const std::string time = document.value("time", "");
+    EXPECT_TRUE(time.size() == 20 && time[10] == 'T' && time.back() == 'Z') << time;
+    unsigned summed = 0;
+    for (const char* state : {"present", "absent", "unchecked", "pending_restart", "not_counted"})
+        summed += document["summary"].value(state, 1000u);
+    EXPECT_EQ(out.items.size(), summed);
+    std::set<std::string> ids;
+    for (const audit::audit_item& item : out.items)
+        EXPECT_TRUE(!item.id.empty() && ids.insert(item.id).second) << item.id << " for " << item.name;
+    EXPECT_EQ(1u, ids.count("service:" + narrow(footprint::client_service_names[1])));
+    EXPECT_EQ(1u, ids.count("registry:row2"));
+
+    EXPECT_EQ(0u, out.text.rfind("FerrolinkAudit 2.5 on " + document.value("computer", "") + " at ", 0)) << out.text;
+    const std::string last = out.text.substr(out.text.rfind('\n', out.text.size() - 2) + 1);
+    EXPECT_EQ(0u, last.rfind("Result: something of the Ferrolink client is left (exit code 1); 1 present, ", 0));
+    EXPECT_LT(last.size(), 300u) << last;
 }
 
 TEST(audit_verdict, present_wins_then_unchecked_then_clean)
@@ -347,6 +416,26 @@ TEST(audit_command_line, a_wrong_word_exits_2_with_the_usage)
     const process_output out = run_process(L"\"" + bin_path(L"FerrolinkAudit.exe") + L"\" --jsn");
     EXPECT_EQ(2u, out.exit_code);
     EXPECT_NE(std::string::npos, out.console.find("usage: FerrolinkAudit [--json]")) << out.console;
+}
+
+// The reader of PendingFileRenameOperations: pairs of a source and a target, an empty target deleting the source.
+TEST(pending_restart_reader, only_deletions_count_up_to_the_end_of_the_list)
+{
+    using namespace std::string_literals;
+    const struct {
+        const char* what;
+        std::wstring value;
+        std::vector<std::wstring> deletions;
+    } cases[] = {
+        {"a deletion", L"\\??\\C:\\a.txt\0\0"s, {L"C:\\a.txt"}},
+        {"a rename", L"\\??\\C:\\a.txt\0\\??\\C:\\b.txt\0"s, {}},
+        {"a replace", L"\\??\\C:\\a.txt\0!\\??\\C:\\b.txt\0"s, {}},
+        {"the UNC form", L"\\??\\UNC\\server\\share\\a.txt\0\0"s, {L"\\\\server\\share\\a.txt"}},
+        {"a rename, then a deletion", L"\\??\\C:\\r\0\\??\\C:\\s\0\\??\\C:\\d\0\0"s, {L"C:\\d"}},
+        {"the end of the list", L"\\??\\C:\\a.txt\0\0\0\\??\\C:\\after.txt\0\0"s, {L"C:\\a.txt"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.deletions, ferrolink::deletions_in(c.value.data(), c.value.size())) << c.what;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // first name, its second, both or neither: whole runs of FerrolinkCleaner.exe (console, run log, and the frames
 // each double received), and the step called in this process (nothing left behind).
 #include "captured_log.h"
+#include "captured_mcl_log.h"
 #include "cleaner/protection_release.h"
 #include "double_control.h"
 #include "log_lines.h"
@@ -225,9 +226,18 @@ const release_case kCases[] = {
      {kServiceProgress1, kServiceReleased, kRegistryProgress1, kIncompatible, kTryAgain, kServiceProgress2,
       kServiceReleased, kRegistryProgress2, kIncompatible},
      false, {kReleasedService, kRefused}, {kReleasedService, kRefused}},
-    // The interpreter reports "carried out" whatever the service answers, and the step counts on that.
-    {"a refusal to unprotect", {double_state::running, "on 0x1000002 result 0 Guarded by policy\n"}, {},
-     kFirstNameReleasesBoth, true, {kReleasedService, kReleasedRegistry}, {}},
+    // Only a reply with success releases a target: a refusal (its message shown safely) or no answer at all
+    // leaves it protected, and pass 2 has nothing to call already done.
+    {"a refusal to unprotect", {double_state::running, "on 0x1000002 result 0 Guarded\x1b[2J by policy\n"}, {},
+     {kServiceProgress1,
+      "\tFerrolink service still protected, the protection service refused: Guarded\xEF\xBF\xBD[2J by policy",
+      kRegistryProgress1, kRegistryReleased, kServiceProgress2, kRegistryProgress2, kRegistryAlready},
+     false, {kReleasedService, kReleasedRegistry}, {}},
+    {"a connection dropped instead of an answer", {double_state::running, "on 0x100000B drop\n"}, {},
+     {kServiceProgress1, kServiceReleased, kRegistryProgress1,
+      "\tFerrolink reg still protected, the protection service did not answer", kServiceProgress2, kServiceAlready,
+      kRegistryProgress2},
+     false, {kReleasedService, {kVersion, kUnprotectRegistry, kDisconnect}}, {}},
 };
 
 // The step 2 part of a run's text: from its title up to the title of step 3.
@@ -402,6 +412,34 @@ TEST_F(protection_release, a_pipe_kept_busy_by_someone_else_does_not_hold_the_st
     EXPECT_LT(took, 10000u);
     EXPECT_EQ(-1, result);
     EXPECT_TRUE(starts_with(log.text(), std::string(kServiceProgress1) + "\n" + kNoConnection + "\n")) << log.text();
+}
+
+// Any account may add instances under the service's pipe names (their access list is null). Two such pairs,
+// planted here beside the service's own, are what the first connections open: the helper rejects them by their
+// server's process and connects again, so both targets are still released.
+TEST_F(protection_release, pipe_instances_planted_beside_the_service_are_passed_over)
+{
+    const auto first = make(kFirstName, {double_state::running, ""});
+    ASSERT_TRUE(first->installed());
+    std::vector<mcl::mswin::unique_handle> planted;
+    for (const std::string end : {"_OUTBOUND", "_INBOND", "_OUTBOUND", "_INBOND"}) {
+        const DWORD access = end == "_INBOND" ? PIPE_ACCESS_INBOUND : PIPE_ACCESS_OUTBOUND;
+        planted.emplace_back(::CreateNamedPipeA(("\\\\.\\pipe\\" + (kFirstName + end)).c_str(), access, 0, 255, 4096,
+                                                4096, 0, nullptr));
+        ASSERT_TRUE(planted.back()) << end << " " << ::GetLastError();
+    }
+    captured_mcl_log mcl_log;
+    captured_log log;
+    EXPECT_EQ(0, cleaner::release_client_protection(cleaner::run_log));
+    EXPECT_EQ(joined(kFirstNameReleasesBoth), log.text());
+    EXPECT_TRUE(mcl_log.contains("is not served by the expected process")) << "no planted pipe was opened";
+    // A rejected attempt may have opened one of the service's pipes too; that connection carries nothing.
+    const std::vector<connection> expected = {kReleasedService, kReleasedRegistry};
+    EXPECT_TRUE(eventually([&] {
+        std::vector<connection> served = connections_of(first->log());
+        served.erase(std::remove(served.begin(), served.end(), connection()), served.end());
+        return served == expected;
+    })) << describe(connections_of(first->log()));
 }
 
 } // namespace

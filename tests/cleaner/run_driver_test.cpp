@@ -7,6 +7,7 @@
 #include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 using namespace fltest;
@@ -107,7 +108,9 @@ TEST_F(cleaner_run, a_help_request_prints_the_usage_and_runs_nothing)
         EXPECT_TRUE(starts_with(out.console, kBanner + "Removes the Ferrolink SSL-VPN client")) << out.console;
         for (const char* topic : {" -auto ", " /? ", "interactive: log \"Ferrolink Cleaner Log.txt\" in",
                                   "unattended: the same log in the temp folder", "administrator",
-                                  "Exit code 1 only when the run log cannot be created", "FerrolinkAudit.exe"})
+                                  "\n  3010  the client is removed; Windows must restart to finish\n",
+                                  "\n  1603  the removal failed", "\n  1     the run log cannot be created",
+                                  "FerrolinkAudit.exe"})
             EXPECT_NE(std::string::npos, out.console.find(topic)) << topic;
         EXPECT_TRUE(ends_with(out.console, "client is left.\n")) << "no pause prompt: " << out.console;
         EXPECT_TRUE(gui.running() && main_exe.running() && idle.running()) << "step 1 must not run";
@@ -207,8 +210,7 @@ protected:
     void SetUp() override
     {
         cleaner_run::SetUp();
-        const std::string package = "orvanefldrv_" + std::to_string(::GetCurrentProcessId()) + ".inf";
-        ASSERT_EQ(0u, footprint::publish_driver(source_.path(), package, false));
+        ASSERT_EQ(0u, footprint::publish_driver(source_.path(), package_, false));
     }
     void TearDown() override
     {
@@ -223,11 +225,13 @@ protected:
     }
 
     temp_folder source_;
+    const std::string package_ = "orvanefldrv_" + std::to_string(::GetCurrentProcessId()) + ".inf";
 };
 
 TEST_F(restart_notice, follows_a_successful_interactive_run)
 {
     const process_output out = run();
+    EXPECT_EQ(3010u, out.exit_code);
     const size_t verdict = out.console.find(kSuccessConsole);
     ASSERT_NE(std::string::npos, verdict) << out.console;
     EXPECT_EQ(verdict + kSuccessConsole.size(), out.console.find(notice())) << out.console;
@@ -238,6 +242,7 @@ TEST_F(restart_notice, is_never_shown_in_automatic_mode)
 {
     const process_output out = run(L"-auto");
     EXPECT_TRUE(ends_with(out.console, kSuccessConsole)) << out.console;
+    EXPECT_EQ(3010u, out.exit_code) << "the agent learns of the restart from the exit code";
 }
 
 TEST_F(restart_notice, is_never_shown_after_a_failed_run)
@@ -256,6 +261,7 @@ TEST_F(restart_notice, is_never_shown_after_a_failed_run)
     }
     footprint::remove_shortcuts();
 
+    EXPECT_EQ(1603u, out.exit_code);
     EXPECT_NE(std::string::npos, out.console.find("4.Uninstalling Ferrolink..........failed\n\nFailed to uninstall "
                                                   "Ferrolink.\nPlease check the failure reason from the log and "
                                                   "contact your support for more information.\n"))
@@ -264,6 +270,47 @@ TEST_F(restart_notice, is_never_shown_after_a_failed_run)
     EXPECT_NE(std::string::npos, log_in_work_dir().find("\tDelete oem file in driver store\n"));
     EXPECT_TRUE(ends_with(log_in_work_dir(), "\n\nFailed to uninstall Ferrolink.\nPlease check the failure reason "
                                              "from the log and contact your support for more information.\n"));
+}
+
+// Starts `exe` as a process nobody may open: Windows refuses an administrator only a protected process, and an
+// access list that grants nothing stands in for one here. The creator's handle keeps every right.
+mcl::mswin::unique_handle start_unstoppable(const std::wstring& exe)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, &descriptor, nullptr);
+    const mcl::mswin::unique_hlocal owner(descriptor);
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    std::wstring command = L"\"" + exe + L"\"";
+    if (!descriptor ||
+        !::CreateProcessW(nullptr, &command[0], &attributes, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return mcl::mswin::unique_handle();
+    ::CloseHandle(info.hThread);
+    return mcl::mswin::unique_handle(info.hProcess);
+}
+
+// A failure wins over the restart flag: whether step 1 ends the run early or step 4 fails, the run exits 1603.
+TEST_F(restart_notice, a_failure_at_step_1_or_step_4_exits_1603)
+{
+    const std::wstring inf = footprint::inf_folder() + L"\\" + widen(package_);
+    for (const bool at_step_1 : {true, false}) {
+        ::DeleteFileW(automatic_log_.c_str());
+        const mcl::mswin::unique_handle client =
+            at_step_1 ? start_unstoppable(copy_sleeper(work_.path(), L"FLGui.exe")) : mcl::mswin::unique_handle();
+        // Step 4: the store cannot delete a package whose published INF is read-only.
+        ASSERT_EQ(at_step_1, static_cast<bool>(client));
+        ASSERT_TRUE(::SetFileAttributesW(inf.c_str(), at_step_1 ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY));
+        const process_output out = run(L"-auto");
+        if (client && ::TerminateProcess(client.get(), 0))
+            ::WaitForSingleObject(client.get(), 5000);
+        ::SetFileAttributesW(inf.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(1603u, out.exit_code) << out.console;
+        const std::string logged = at_step_1 ? "\tCan not stop FLGui.exe. Please it stop by task manager.\n"
+                                             : "\tFailed to delete " + package_ + " from driver store, lastError:5\n";
+        EXPECT_NE(std::string::npos, read_text(automatic_log_).find(logged)) << logged;
+    }
 }
 
 // The executable asks Windows for elevation and carries its version.
