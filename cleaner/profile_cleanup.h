@@ -1,17 +1,23 @@
-// Every other user's share of the client: row 5's key in each user's hive (step 6) and shortcut row 3 in each
-// profile (step 7). The running account's own are the rows themselves.
+// Every other user's share of the client: row 5's key in each user's hive (step 6) and shortcut row 3 below each
+// user's AppData folder (step 7). The running account's own are the rows themselves.
 #pragma once
 
 namespace cleaner {
 
-// Deletes the client's key from the hive of every other user profile: the hive loaded while the user is logged
-// on, else the profile's hive file loaded for the purpose and unloaded at once. A hive that cannot be loaded is
-// logged and skipped. One log line per profile where something was found.
-void delete_profile_keys();
+// How much the deletion of one user's key may do before it stops: no client writes a key tree anywhere near
+// this, but a logged-on user can keep one growing for as long as the deletion runs.
+const unsigned long kUserKeyMostKeys = 10000;
+const unsigned long kUserKeyMostMs = 30000;
 
-// Deletes the client's Quick Launch shortcut from every other user profile that passes the profile guard.
-// 1 when none failed (missing shortcuts and refused profiles included), 0 otherwise; one log line per profile
-// where a shortcut was found.
+// Deletes the client's key from the hive of every other user profile: the hive loaded while the user is logged
+// on, else the profile's hive file loaded for the purpose, flushed and unloaded at once. Skipped profile entries
+// are logged with the reason, and every outcome for a user's key but "not found" is logged, one line per
+// profile. False when a hive stayed loaded or a key tree was left unfinished at the bound.
+[[nodiscard]] bool delete_profile_keys();
+
+// Deletes the client's Quick Launch shortcut below every walked user's AppData folder, as the user's own shell
+// folders name it. 1 when none failed (missing shortcuts, refused profiles and AppData on the network included),
+// 0 otherwise; one log line per profile where a shortcut was found or AppData was not walked.
 [[nodiscard]] int delete_profile_shortcuts();
 
 } // namespace cleaner

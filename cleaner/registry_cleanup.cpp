@@ -159,16 +159,18 @@ int delete_registry_data(bool automatic)
 {
     // Asked before any key goes, so that the answer stands.
     const std::vector<std::wstring> product_codes = ferrolink::client_product_codes();
+    bool failed = false;
     delete_client_keys(automatic);
     delete_run_values();
-    delete_profile_keys();
+    if (!delete_profile_keys())
+        failed = true;
     for (const std::wstring& product_code : product_codes)
         delete_installer_registration(product_code);
     // Last: Windows Installer's own index, which leads a later run to any product whose rows are still left.
     delete_if_present(HKEY_LOCAL_MACHINE, std::wstring(ferrolink::installer_upgrade_index) + kPackedUpgradeCode,
                       false);
-    log_line("\tsucceed");
-    return 1;
+    log_line(failed ? "\tfailed" : "\tsucceed");
+    return failed ? 0 : 1;
 }
 
 } // namespace cleaner

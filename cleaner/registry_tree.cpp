@@ -25,8 +25,19 @@ std::wstring child_path(const std::wstring& path, const wchar_t* name)
     return child + name;
 }
 
-int delete_key(HKEY parent, const std::wstring& name, const std::wstring& path, bool keep_profiles);
-int delete_child(HKEY key, const std::wstring& name, const std::wstring& path, bool keep_profiles);
+// What one deletion carries down the tree.
+struct deletion {
+    bool keep_profiles;
+    deletion_bound* bound;
+};
+
+int delete_key(HKEY parent, const std::wstring& name, const std::wstring& path, const deletion& how);
+int delete_child(HKEY key, const std::wstring& name, const std::wstring& path, const deletion& how);
+
+bool out_of_bound(const deletion& how)
+{
+    return how.bound != nullptr && how.bound->reached();
+}
 
 // A subkey listed again right after it was deleted. The merged classes view shows the machine's key once the
 // user's key of that name is gone, and that one is deleted as well. Only a subkey that cannot even be opened
@@ -42,8 +53,9 @@ bool still_there(HKEY key, const std::wstring& name)
 // Deletes the subkeys of the open `key` (at `path`) one by one. A deleted subkey makes the next one move into its
 // index, so the index advances only past subkeys that stay. Each subkey is opened below `key` itself, so that
 // nothing replaced on the way can lead the deleter elsewhere.
-void delete_subkeys(HKEY key, const std::wstring& path, bool keep_profiles)
+void delete_subkeys(HKEY key, const std::wstring& path, const deletion& how)
 {
+    const bool keep_profiles = how.keep_profiles;
     DWORD index = 0;
     std::wstring last_deleted;
     int relisted = 0;
@@ -62,10 +74,12 @@ void delete_subkeys(HKEY key, const std::wstring& path, bool keep_profiles)
             ++index;
             continue;
         }
-        if (delete_child(key, name, path, keep_profiles)) {
+        if (delete_child(key, name, path, how)) {
             last_deleted = name;
             continue;
         }
+        if (out_of_bound(how))
+            return;
         if (keep_profiles && std::wcscmp(name, kStandalone) == 0) {
             ++index;
             continue;
@@ -107,22 +121,38 @@ int delete_registry_tree(HKEY root, const std::wstring& path, bool keep_profiles
         log_delete_failure(path, refused);
         return 0;
     }
-    return delete_key(root, path, path, keep_profiles);
+    return delete_key(root, path, path, {keep_profiles, nullptr});
 }
 
-int delete_registry_subtree(HKEY parent, const std::wstring& name, const std::wstring& logged_path, bool keep_profiles)
+deletion_bound::deletion_bound(unsigned long keys, DWORD milliseconds)
+    : keys_(keys), deadline_(::GetTickCount64() + milliseconds)
+{
+}
+
+bool deletion_bound::take()
+{
+    if (!reached_ && (taken_ >= keys_ || ::GetTickCount64() >= deadline_))
+        reached_ = true;
+    if (reached_)
+        return false;
+    ++taken_;
+    return true;
+}
+
+int delete_registry_subtree(HKEY parent, const std::wstring& name, const std::wstring& logged_path, bool keep_profiles,
+                            deletion_bound* bound)
 {
     const DWORD refused = check_path(name) != ERROR_SUCCESS ? check_path(name) : check_path(logged_path);
     if (refused != ERROR_SUCCESS) {
         log_delete_failure(logged_path, refused);
         return 0;
     }
-    return delete_key(parent, name, logged_path, keep_profiles);
+    return delete_key(parent, name, logged_path, {keep_profiles, bound});
 }
 
 namespace {
 
-int delete_child(HKEY key, const std::wstring& name, const std::wstring& path, bool keep_profiles)
+int delete_child(HKEY key, const std::wstring& name, const std::wstring& path, const deletion& how)
 {
     const std::wstring child = child_path(path, name.c_str());
     const DWORD refused = check_path(child);
@@ -130,13 +160,17 @@ int delete_child(HKEY key, const std::wstring& name, const std::wstring& path, b
         log_delete_failure(child, refused);
         return 0;
     }
-    return delete_key(key, name, child, keep_profiles);
+    return delete_key(key, name, child, how);
 }
 
 // Deletes `name` below `parent`, known in the log as `path`. A link has no subkeys of its own, so it goes at
 // the first attempt, as the link.
-int delete_key(HKEY parent, const std::wstring& name, const std::wstring& path, bool keep_profiles)
+int delete_key(HKEY parent, const std::wstring& name, const std::wstring& path, const deletion& how)
 {
+    if (how.bound != nullptr && !how.bound->take()) {
+        ::SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return 0;
+    }
     if (delete_key_itself(parent, name) == ERROR_SUCCESS)
         return 1;
     {
@@ -151,12 +185,16 @@ int delete_key(HKEY parent, const std::wstring& name, const std::wstring& path, 
             ::SetLastError(static_cast<DWORD>(opened));
             return 0;
         }
-        delete_subkeys(key.get(), path, keep_profiles);
+        delete_subkeys(key.get(), path, how);
+    }
+    if (out_of_bound(how)) {
+        ::SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return 0;
     }
     const LONG deleted = delete_key_itself(parent, name);
     if (deleted == ERROR_SUCCESS)
         return 1;
-    if (keep_profiles && is_product_key(path))
+    if (how.keep_profiles && is_product_key(path))
         return 1;
     log_delete_failure(path, static_cast<DWORD>(deleted));
     return 0;

@@ -147,13 +147,19 @@ inline const shell_item shortcut_files[] = {
 
 // Steps 6 and 7 for every other user: row 5's key in each user's hive, and shortcut row 3 in each profile.
 inline const wchar_t profile_list_key[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-inline const wchar_t user_sid_prefix[] = L"S-1-5-21-";
+inline const wchar_t profile_state_value[] = L"State";
 inline const wchar_t user_hive_file[] = L"NTUSER.DAT";
+// A mandatory profile's hive: read-only for the user, and never loaded by the cleaner or the audit.
+inline const wchar_t mandatory_hive_file[] = L"NTUSER.MAN";
 inline const wchar_t user_key[] = L"Software\\Orvane\\SSL-VPN Ferrolink";
 inline const wchar_t* const user_key_parents[] = {L"Software", L"Orvane"};
 inline const wchar_t user_key_name[] = L"SSL-VPN Ferrolink";
-inline const wchar_t* const quick_launch_folders[] = {L"AppData", L"Roaming", L"Microsoft", L"Internet Explorer",
-                                                      L"Quick Launch"};
+// The user's AppData folder, as their own hive names it (REG_EXPAND_SZ), and where it is when it does not.
+inline const wchar_t user_shell_folders_key[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+inline const wchar_t user_appdata_value[] = L"AppData";
+inline const wchar_t* const default_appdata_folders[] = {L"AppData", L"Roaming"};
+inline const wchar_t* const quick_launch_folders[] = {L"Microsoft", L"Internet Explorer", L"Quick Launch"};
 inline const wchar_t quick_launch_shortcut[] = L"Orvane Ferrolink.lnk";
 
 } // namespace ferrolink

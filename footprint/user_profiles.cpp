@@ -20,19 +20,9 @@ const DWORD kSidBuffer = 256;
 // ProfileList holds one entry per account that ever logged on; this bounds a listing that keeps growing.
 const DWORD kMostProfiles = 100000;
 const ACCESS_MASK kWalkAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
-
-bool is_user_sid(const std::wstring& sid)
-{
-    const size_t prefix = std::wcslen(user_sid_prefix);
-    if (sid.size() <= prefix || sid.compare(0, prefix, user_sid_prefix) != 0 || sid.back() == L'-')
-        return false;
-    for (size_t i = prefix; i < sid.size(); ++i) {
-        const bool digit = sid[i] >= L'0' && sid[i] <= L'9';
-        if (!digit && (sid[i] != L'-' || sid[i - 1] == L'-'))
-            return false;
-    }
-    return true;
-}
+// How long an unload is tried again while something still holds a key of the hive open.
+const DWORD kUnloadRetryMs = 2000;
+const DWORD kUnloadRetryStepMs = 100;
 
 std::wstring running_account_sid()
 {
@@ -123,8 +113,37 @@ std::wstring full_path(const std::wstring& path)
     return text;
 }
 
-// The profile folder, opened as itself inside the profiles root; ERROR_BAD_PATHNAME when it is anywhere else or
-// a link.
+// The entry's "State" flags; 0 when it has none.
+DWORD profile_state(HKEY list, const wchar_t* sid)
+{
+    DWORD state = 0;
+    DWORD size = sizeof(state);
+    if (::RegGetValueW(list, sid, profile_state_value, RRF_RT_REG_DWORD, nullptr, &state, &size) != ERROR_SUCCESS)
+        return 0;
+    return state;
+}
+
+// Whether the open file is one a hive may be loaded from: a plain file with this one name. A link would make the
+// load read (and write) wherever it leads; a file with other names is also someone else's.
+bool is_plain_file(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION information = {};
+    return ::GetFileInformationByHandle(file, &information) &&
+           !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+           information.nNumberOfLinks == 1;
+}
+
+// Whether the file at `path`, opened as itself, is still the one that was checked.
+bool still_the_same_file(const std::wstring& path, HANDLE checked)
+{
+    const unique_handle now(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return now && is_plain_file(now.get()) && same_object(now.get(), checked);
+}
+
+} // namespace
+
 DWORD open_profile_folder(const user_profile& profile, unique_handle& folder)
 {
     const std::wstring root_path = expanded_value(HKEY_LOCAL_MACHINE, profile_list_key, L"ProfilesDirectory");
@@ -151,8 +170,6 @@ DWORD open_profile_folder(const user_profile& profile, unique_handle& folder)
     return opened;
 }
 
-} // namespace
-
 std::vector<user_profile> other_user_profiles()
 {
     std::vector<user_profile> profiles;
@@ -169,40 +186,86 @@ std::vector<user_profile> other_user_profiles()
         if (status != ERROR_SUCCESS)
             return profiles;
         const std::wstring name(sid, length);
-        if (is_user_sid(name) && !same_sid(name, self))
-            profiles.push_back({name, expanded_value(list.get(), sid, L"ProfileImagePath")});
+        if (same_sid(name, self))
+            continue;
+        const profile_skip skip = profile_entry_skip(name, profile_state(list.get(), sid));
+        const std::wstring folder =
+            skip == profile_skip::none ? expanded_value(list.get(), sid, L"ProfileImagePath") : std::wstring();
+        profiles.push_back({name, folder, skip});
     }
     return profiles;
 }
 
-std::wstring hive_file(const user_profile& profile)
+user_hive::user_hive(const user_profile& profile, const std::wstring& temporary_name, bool flush) : flush_(flush)
 {
-    return profile.folder + L"\\" + user_hive_file;
-}
-
-user_hive::user_hive(const user_profile& profile, const std::wstring& temporary_name)
-{
-    file_ = hive_file(profile);
+    file_ = profile.folder + L"\\" + user_hive_file;
     if (hive_is_loaded(profile.sid)) {
         name_ = profile.sid;
+        state_ = hive_state::reachable;
         return;
     }
     name_ = temporary_name;
-    if (profile.folder.empty()) {
-        error_ = ERROR_FILE_NOT_FOUND;
+    load(profile);
+}
+
+void user_hive::load(const user_profile& profile)
+{
+    unique_handle hive;
+    if (!find_hive_file(profile, hive))
         return;
-    }
     // A name already taken is someone else's hive: never loaded over, never unloaded.
     if (hive_is_loaded(name_)) {
+        state_ = hive_state::failed;
         error_ = ERROR_ALREADY_EXISTS;
         return;
     }
-    const hive_privileges privileges;
-    error_ = static_cast<DWORD>(::RegLoadKeyW(HKEY_USERS, name_.c_str(), file_.c_str()));
-    loaded_here_ = error_ == 0;
-    // Some implementations leave the name mounted, empty, after a failed load; it is ours to take away.
-    if (error_ != 0 && hive_is_loaded(name_))
-        ::RegUnLoadKeyW(HKEY_USERS, name_.c_str());
+    load_file(hive.get());
+}
+
+bool user_hive::find_hive_file(const user_profile& profile, unique_handle& hive)
+{
+    unique_handle folder;
+    error_ = profile.folder.empty() ? ERROR_PATH_NOT_FOUND : open_profile_folder(profile, folder);
+    state_ = error_ == ERROR_PATH_NOT_FOUND ? hive_state::no_file
+             : error_ == ERROR_BAD_PATHNAME ? hive_state::refused
+                                            : hive_state::failed;
+    if (error_ != 0)
+        return false;
+    error_ = open_in_folder(folder.get(), user_hive_file, entry_kind::file, FILE_READ_ATTRIBUTES, hive);
+    if (error_ == ERROR_FILE_NOT_FOUND) {
+        unique_handle mandatory;
+        const bool is_mandatory =
+            open_in_folder(folder.get(), mandatory_hive_file, entry_kind::file, FILE_READ_ATTRIBUTES, mandatory) == 0;
+        state_ = is_mandatory ? hive_state::mandatory : hive_state::no_file;
+        if (is_mandatory)
+            file_ = profile.folder + L"\\" + mandatory_hive_file;
+        return false;
+    }
+    if (error_ == 0 && !is_plain_file(hive.get()))
+        state_ = hive_state::not_plain;
+    return error_ == 0 && state_ != hive_state::not_plain;
+}
+
+void user_hive::load_file(HANDLE checked)
+{
+    {
+        const hive_privileges privileges;
+        error_ = static_cast<DWORD>(::RegLoadKeyW(HKEY_USERS, name_.c_str(), file_.c_str()));
+        // Some implementations leave the name mounted, empty, after a failed load; it is ours to take away.
+        if (error_ != 0 && hive_is_loaded(name_))
+            ::RegUnLoadKeyW(HKEY_USERS, name_.c_str());
+    }
+    if (error_ != 0)
+        return;
+    loaded_here_ = true;
+    // The load went by the file's name: swapped for a link or another file after the check, it is let go untouched.
+    // Once loaded, the hive file is held without sharing, so its name cannot change again.
+    if (!still_the_same_file(file_, checked)) {
+        unload();
+        state_ = hive_state::not_plain;
+        return;
+    }
+    state_ = hive_state::reachable;
 }
 
 user_hive::~user_hive()
@@ -215,8 +278,19 @@ DWORD user_hive::unload()
     if (!loaded_here_)
         return 0;
     loaded_here_ = false;
+    if (flush_) {
+        unique_hkey root;
+        if (::RegOpenKeyExW(HKEY_USERS, name_.c_str(), 0, KEY_READ, root.put()) == ERROR_SUCCESS)
+            ::RegFlushKey(root.get());
+    }
     const hive_privileges privileges;
-    return static_cast<DWORD>(::RegUnLoadKeyW(HKEY_USERS, name_.c_str()));
+    DWORD error = static_cast<DWORD>(::RegUnLoadKeyW(HKEY_USERS, name_.c_str()));
+    for (DWORD waited = 0; error != 0 && waited < kUnloadRetryMs && hive_is_loaded(name_);
+         waited += kUnloadRetryStepMs) {
+        ::Sleep(kUnloadRetryStepMs);
+        error = static_cast<DWORD>(::RegUnLoadKeyW(HKEY_USERS, name_.c_str()));
+    }
+    return error;
 }
 
 LONG open_user_key_parent(const user_hive& hive, REGSAM access, unique_hkey& parent)
@@ -232,39 +306,12 @@ LONG open_user_key_parent(const user_hive& hive, REGSAM access, unique_hkey& par
         if (opened != ERROR_SUCCESS)
             return opened;
         if (is_registry_link(next.get()))
-            return ERROR_FILE_NOT_FOUND;
+            return kLinkOnTheWay;
         current = std::move(next);
         above = current.get();
     }
     parent = std::move(current);
     return ERROR_SUCCESS;
-}
-
-DWORD open_quick_launch_folder(const user_profile& profile, unique_handle& folder)
-{
-    DWORD status = open_profile_folder(profile, folder);
-    for (const wchar_t* name : quick_launch_folders) {
-        if (status != 0)
-            return status;
-        unique_handle below;
-        status = open_in_folder(folder.get(), name, entry_kind::folder, kWalkAccess, below);
-        if (status == ERROR_FILE_NOT_FOUND)
-            status = ERROR_PATH_NOT_FOUND;
-        else if (status == 0 && is_link(below.get()))
-            status = ERROR_BAD_PATHNAME;
-        folder = std::move(below);
-    }
-    if (status != 0)
-        folder.reset();
-    return status;
-}
-
-std::wstring quick_launch_shortcut_path(const user_profile& profile)
-{
-    std::wstring path = profile.folder;
-    for (const wchar_t* name : quick_launch_folders)
-        path += std::wstring(L"\\") + name;
-    return path + L"\\" + quick_launch_shortcut;
 }
 
 } // namespace ferrolink

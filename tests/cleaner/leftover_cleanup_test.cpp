@@ -3,6 +3,7 @@
 #include "audit/checks.h"
 #include "captured_log.h"
 #include "cleaner/file_removal.h"
+#include "cleaner/profile_cleanup.h"
 #include "cleaner/registry_cleanup.h"
 #include "cleaner/shortcut_removal.h"
 #include "footprint/footprint.h"
@@ -215,6 +216,7 @@ const std::wstring kProfileList = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVers
 const std::wstring kClientKey = L"Software\\Orvane\\SSL-VPN Ferrolink";
 const std::wstring kQuickLaunch = L"\\AppData\\Roaming\\Microsoft\\Internet Explorer\\Quick Launch";
 const std::wstring kHiveSource = L"Software\\FlTestHiveSource";
+const std::wstring kShellFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
 std::wstring profile_sid(int number)
 {
@@ -251,10 +253,15 @@ protected:
         return folder + kQuickLaunch + L"\\Orvane Ferrolink.lnk";
     }
 
-    // The profile `number` at `folder`, with a hive file holding the client's key when `client_key`.
-    void make_profile(int number, const std::wstring& folder, bool client_key)
+    // The profile `number` at `folder`, with a hive file holding the client's key when `client_key`, and the
+    // user's own AppData value (REG_EXPAND_SZ) when `appdata` is not empty.
+    void make_profile(int number, const std::wstring& folder, bool client_key, const std::wstring& appdata = L"")
     {
-        const std::wstring sid = profile_sid(number);
+        make_profile_for(profile_sid(number), folder, client_key, appdata);
+    }
+    void make_profile_for(const std::wstring& sid, const std::wstring& folder, bool client_key,
+                          const std::wstring& appdata = L"")
+    {
         made_.push_back({sid, folder});
         ASSERT_TRUE(set_string(HKEY_LOCAL_MACHINE, kProfileList + sid, L"ProfileImagePath", folder));
         ASSERT_TRUE(create_key(HKEY_LOCAL_MACHINE, kProfileList + sid));
@@ -267,15 +274,19 @@ protected:
             ASSERT_TRUE(set_string(HKEY_CURRENT_USER, kHiveSource + L"\\" + kClientKey + L"\\Standalone",
                                    L"Language", L"en"));
         }
+        if (!appdata.empty()) {
+            ASSERT_TRUE(set_raw(HKEY_CURRENT_USER, kHiveSource + L"\\" + kShellFolders, L"AppData", REG_EXPAND_SZ,
+                                appdata.c_str(), static_cast<DWORD>((appdata.size() + 1) * sizeof(wchar_t))));
+        }
         const unique_hkey source = open_key(HKEY_CURRENT_USER, kHiveSource, KEY_READ);
         ASSERT_TRUE(source);
         ASSERT_EQ(ERROR_SUCCESS, ::RegSaveKeyW(source.get(), (folder + L"\\NTUSER.DAT").c_str(), nullptr));
     }
 
     // The user is logged on: the hive is loaded under the SID.
-    void log_on(int number, const std::wstring& folder)
+    void log_on(int number, const std::wstring& folder) { log_on_as(profile_sid(number), folder); }
+    void log_on_as(const std::wstring& sid, const std::wstring& folder)
     {
-        const std::wstring sid = profile_sid(number);
         ASSERT_EQ(ERROR_SUCCESS, ::RegLoadKeyW(HKEY_USERS, sid.c_str(), (folder + L"\\NTUSER.DAT").c_str()));
         loaded_.push_back(sid);
     }
@@ -294,7 +305,8 @@ audit::audit_items profile_audit()
 }
 
 // A logged-on user's key and Quick Launch shortcut go; the user's other keys and files stay. A profile folder
-// outside the profiles root is not walked: its shortcut stays, shown by the audit and not counted.
+// outside the profiles root is not walked (its hive is never loaded, and the log says so): its shortcut stays,
+// shown by the audit and not counted.
 TEST_F(other_profiles, a_logged_on_users_key_and_shortcut_go_while_their_other_keys_and_files_stay)
 {
     const std::wstring user = folder_of(1001);
@@ -317,6 +329,8 @@ TEST_F(other_profiles, a_logged_on_users_key_and_shortcut_go_while_their_other_k
     EXPECT_EQ(1, cleaner::delete_shortcuts());
     const std::vector<std::string> lines = {
         "\tUser profile " + sid + ": key [" + narrow(kClientKey) + "] deleted.",
+        "\tUser profile " + narrow(profile_sid(1004)) +
+            " skipped: the profile folder is a link or outside the profiles root",
         "\tUser profile " + sid + ": shortcut [" + narrow(shortcut_of(user)) + "] deleted.",
     };
     EXPECT_EQ(lines, lines_starting_with(log.text(), "\tUser profile"));
@@ -368,6 +382,197 @@ TEST_F(other_profiles, a_hive_that_is_not_loaded_is_loaded_for_the_deletion_and_
     const std::wstring again = L"FerrolinkCleaner_" + profile_sid(1002);
     EXPECT_EQ(ERROR_SUCCESS, ::RegLoadKeyW(HKEY_USERS, again.c_str(), (folder_of(1002) + L"\\NTUSER.DAT").c_str()));
     EXPECT_EQ(ERROR_SUCCESS, ::RegUnLoadKeyW(HKEY_USERS, again.c_str()));
+}
+
+int profile_verdict()
+{
+    audit::audit_report report;
+    report.items = profile_audit();
+    return audit::exit_code_of(audit::verdict_of(report));
+}
+
+// Cloud (Entra ID) accounts have S-1-12-1- SIDs: their key and shortcut go like any other user's. The backup
+// entry Windows keeps of a profile and a temporary profile are skipped, logged, and shown without being counted.
+TEST_F(other_profiles, an_entra_id_users_key_and_shortcut_go_and_backup_and_temporary_entries_are_skipped)
+{
+    const std::wstring sid = L"S-1-12-1-3373686946-1108223734-2549863073-3551425437";
+    const std::wstring folder = profiles_root_ + L"\\fltestentra";
+    ASSERT_NO_FATAL_FAILURE(make_profile_for(sid, folder, true));
+    ASSERT_NO_FATAL_FAILURE(log_on_as(sid, folder));
+    made_.push_back({sid + L".bak", folder});
+    ASSERT_TRUE(set_string(HKEY_LOCAL_MACHINE, kProfileList + sid + L".bak", L"ProfileImagePath", folder));
+    ASSERT_NO_FATAL_FAILURE(make_profile(1015, folder_of(1015), true));
+    const DWORD temporary = 0x800;
+    ASSERT_TRUE(set_raw(HKEY_LOCAL_MACHINE, kProfileList + profile_sid(1015), L"State", REG_DWORD, &temporary,
+                        sizeof(temporary)));
+    EXPECT_EQ(1, profile_verdict());
+    captured_log log;
+    EXPECT_EQ(1, cleaner::delete_registry_data(false));
+    EXPECT_EQ(1, cleaner::delete_shortcuts());
+    EXPECT_FALSE(key_exists(HKEY_USERS, sid + L"\\" + kClientKey));
+    EXPECT_FALSE(exists(shortcut_of(folder)));
+    EXPECT_TRUE(exists(shortcut_of(folder_of(1015))));
+    EXPECT_EQ(0, profile_verdict());
+    const audit::audit_items after = profile_audit();
+    for (const std::string& skipped : {narrow(sid) + ".bak skipped: a backup entry (.bak)",
+                                       narrow(profile_sid(1015)) + " skipped: a temporary profile (State 0x800)"}) {
+        EXPECT_EQ(std::vector<std::string>{"\tUser profile " + skipped},
+                  lines_starting_with(log.text(), "\tUser profile " + skipped.substr(0, skipped.find(' '))));
+        const audit::audit_item* item = find_item(after, skipped.substr(0, skipped.find(' ')));
+        ASSERT_NE(nullptr, item) << skipped;
+        EXPECT_FALSE(item->counted) << skipped;
+        EXPECT_EQ(skipped.substr(0, skipped.find(' ')), item->name);
+    }
+}
+
+// A profile without a hive file and a mandatory one (NTUSER.MAN only) are never loaded: no NTUSER.DAT appears,
+// the log says why, and the audit shows them unchecked and not counted. (Wine's RegLoadKeyW fails on a missing
+// file where Windows creates it, so here the file's absence shows only that nothing else writes one.)
+TEST_F(other_profiles, a_profile_without_a_hive_file_or_with_a_mandatory_one_is_never_loaded)
+{
+    ASSERT_NO_FATAL_FAILURE(make_profile(1007, folder_of(1007), true));
+    ASSERT_NO_FATAL_FAILURE(make_profile(1008, folder_of(1008), true));
+    ASSERT_TRUE(::DeleteFileW((folder_of(1007) + L"\\NTUSER.DAT").c_str()));
+    ASSERT_TRUE(::MoveFileW((folder_of(1008) + L"\\NTUSER.DAT").c_str(), (folder_of(1008) + L"\\NTUSER.MAN").c_str()));
+    const audit::audit_items before = audit::check_user_profile_keys();
+    captured_log log;
+    EXPECT_EQ(1, cleaner::delete_registry_data(false));
+    EXPECT_EQ(1, cleaner::delete_shortcuts());
+    const struct {
+        int number;
+        const char* detail;
+        std::string line;
+    } cases[] = {
+        {1007, "no hive file (NTUSER.DAT), never loaded",
+         ": hive [" + narrow(folder_of(1007)) + "\\NTUSER.DAT] failed, lastError:2"},
+        {1008, "a mandatory profile (NTUSER.MAN), never loaded",
+         ": hive [" + narrow(folder_of(1008)) + "\\NTUSER.MAN] left: a mandatory profile, never loaded"},
+    };
+    for (const auto& c : cases) {
+        const std::string sid = narrow(profile_sid(c.number));
+        const audit::audit_item* item = find_item(before, sid + " HKU\\");
+        ASSERT_NE(nullptr, item) << sid;
+        EXPECT_EQ(audit::item_state::unchecked, item->state) << sid;
+        EXPECT_FALSE(item->counted) << sid;
+        EXPECT_EQ(c.detail, item->detail);
+        EXPECT_EQ("profile:" + sid + ":key", item->id);
+        EXPECT_EQ(std::vector<std::string>{"\tUser profile " + sid + c.line},
+                  lines_starting_with(log.text(), "\tUser profile " + sid + ": hive"));
+        EXPECT_FALSE(exists(folder_of(c.number) + L"\\NTUSER.DAT")) << sid;
+    }
+}
+
+// A user's own shell folders may move AppData: the shortcut is found and deleted there, %USERPROFILE% being the
+// user's folder (not the running account's) and a local folder elsewhere walked from its drive's root. A share
+// is not walked: logged, and shown unchecked and not counted.
+TEST_F(other_profiles, the_shortcut_goes_where_the_users_own_appdata_is_and_a_share_is_not_walked)
+{
+    temp_folder elsewhere;
+    const std::wstring share = L"\\\\flserver\\home\\ana";
+    const std::wstring ql = L"\\Microsoft\\Internet Explorer\\Quick Launch\\Orvane Ferrolink.lnk";
+    const struct {
+        int number;
+        std::wstring value;
+        std::wstring appdata;  // empty: not on this machine
+    } cases[] = {
+        {1009, L"%USERPROFILE%\\Redirected", folder_of(1009) + L"\\Redirected"},
+        {1010, elsewhere.path() + L"\\ana", elsewhere.path() + L"\\ana"},
+        {1011, share, L""},
+    };
+    for (const auto& c : cases) {
+        ASSERT_NO_FATAL_FAILURE(make_profile(c.number, folder_of(c.number), false, c.value));
+        if (!c.appdata.empty()) {
+            ASSERT_EQ(0u, footprint::create_folders(c.appdata + L"\\Microsoft\\Internet Explorer\\Quick Launch"));
+            write_text(c.appdata + ql, "client");
+        }
+    }
+    const audit::audit_items before = audit::check_user_profile_shortcuts();
+    captured_log log;
+    EXPECT_EQ(1, cleaner::delete_shortcuts());
+    for (const auto& c : cases) {
+        const std::string sid = narrow(profile_sid(c.number));
+        const std::string path = narrow((c.appdata.empty() ? share : c.appdata) + ql);
+        const audit::audit_item* item = find_item(before, sid + " " + path);
+        ASSERT_NE(nullptr, item) << path;
+        EXPECT_EQ(c.appdata.empty() ? audit::item_state::unchecked : audit::item_state::present, item->state);
+        EXPECT_EQ(!c.appdata.empty(), item->counted) << path;
+        const std::string line = "\tUser profile " + sid + ": shortcut [" + path +
+                                 (c.appdata.empty() ? "] left: AppData is on the network, not walked" : "] deleted.");
+        EXPECT_EQ(std::vector<std::string>{line}, lines_starting_with(log.text(), "\tUser profile " + sid));
+        if (!c.appdata.empty()) {
+            EXPECT_FALSE(exists(c.appdata + ql)) << path;
+        }
+    }
+}
+
+// A logged-on user can keep the client's key growing while step 6 deletes it: the deletion stops at its bound,
+// the log says what is left, and step 6 fails.
+TEST_F(other_profiles, a_user_key_tree_beyond_the_bound_is_left_unfinished_and_fails_step_6)
+{
+    ASSERT_NO_FATAL_FAILURE(make_profile(1012, folder_of(1012), true));
+    ASSERT_NO_FATAL_FAILURE(log_on(1012, folder_of(1012)));
+    const std::wstring key = profile_sid(1012) + L"\\" + kClientKey;
+    const unique_hkey client = open_key(HKEY_USERS, key, KEY_CREATE_SUB_KEY);
+    ASSERT_TRUE(client);
+    for (unsigned long i = 0; i <= cleaner::kUserKeyMostKeys; ++i) {
+        unique_hkey subkey;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(client.get(), std::to_wstring(i).c_str(), 0, nullptr, 0, KEY_READ,
+                                                   nullptr, subkey.put(), nullptr));
+    }
+    captured_log log;
+    EXPECT_EQ(0, cleaner::delete_registry_data(false));
+    const std::string bound = std::to_string(cleaner::kUserKeyMostKeys);
+    const std::vector<std::string> lines = {"\tUser profile " + narrow(profile_sid(1012)) + ": key [" +
+                                            narrow(kClientKey) + "] left: unfinished after " + bound +
+                                            " keys (bound: " + bound + " keys or 30 s), 3 subkeys left directly below it"};
+    EXPECT_EQ(lines, lines_starting_with(log.text(), "\tUser profile"));
+    EXPECT_TRUE(ends_with(log.text(), "\tfailed\n"));
+    EXPECT_TRUE(key_exists(HKEY_USERS, key));
+}
+
+// "Software\Orvane" in a user's hive may be a link the user planted: it is never followed, the log says the key
+// is left, and the audit counts it as present, never absent.
+TEST_F(other_profiles, a_link_on_the_way_to_a_users_key_is_not_followed_and_counts_as_present)
+{
+    ASSERT_NO_FATAL_FAILURE(make_profile(1013, folder_of(1013), false));
+    ASSERT_NO_FATAL_FAILURE(log_on(1013, folder_of(1013)));
+    const std::wstring sid = profile_sid(1013);
+    delete_tree(HKEY_USERS, sid + L"\\Software\\Orvane");
+    ASSERT_TRUE(create_key(HKEY_USERS, sid + L"\\Software\\FlTestElsewhere\\SSL-VPN Ferrolink"));
+    const std::wstring target = L"\\Registry\\User\\" + sid + L"\\Software\\FlTestElsewhere";
+    {
+        unique_hkey link;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_USERS, (sid + L"\\Software\\Orvane").c_str(), 0, nullptr,
+                                                   REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS, nullptr, link.put(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                                                  reinterpret_cast<const BYTE*>(target.c_str()),
+                                                  static_cast<DWORD>(target.size() * sizeof(wchar_t))));
+    }
+    EXPECT_EQ(audit::item_state::present, state_of(audit::check_user_profile_keys(), narrow(sid) + " HKU\\"));
+    captured_log log;
+    EXPECT_EQ(1, cleaner::delete_registry_data(false));
+    EXPECT_EQ(std::vector<std::string>{"\tUser profile " + narrow(sid) + ": key [" + narrow(kClientKey) +
+                                       "] left: a link on the way, not followed"},
+              lines_starting_with(log.text(), "\tUser profile"));
+    EXPECT_TRUE(key_exists(HKEY_USERS, sid + L"\\Software\\FlTestElsewhere\\SSL-VPN Ferrolink"));
+}
+
+// A hard link planted as a user's shortcut goes as one name of the file: the file's other name, outside the
+// profile, keeps its attributes.
+TEST_F(other_profiles, a_hard_link_planted_as_a_users_shortcut_leaves_the_files_attributes_alone)
+{
+    temp_folder outside;
+    const std::wstring target = outside.path() + L"\\kept.txt";
+    write_text(target, "kept");
+    ASSERT_TRUE(::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_NO_FATAL_FAILURE(make_profile(1014, folder_of(1014), false));
+    const std::wstring shortcut = shortcut_of(folder_of(1014));
+    ASSERT_TRUE(::DeleteFileW(shortcut.c_str()));
+    ASSERT_TRUE(::CreateHardLinkW(shortcut.c_str(), target.c_str(), nullptr));
+    captured_log log;
+    EXPECT_EQ(1, cleaner::delete_shortcuts());
+    EXPECT_FALSE(exists(shortcut));
+    EXPECT_TRUE(::GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_HIDDEN);
 }
 
 } // namespace
