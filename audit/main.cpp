@@ -3,6 +3,7 @@
 #include "audit/json_report.h"
 #include "audit/text_report.h"
 #include "fl_version.h"
+#include "mcl/mswin/system_library.h"
 
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,7 @@ bool write_all(const std::string& text)
 
 int main(int argc, char** argv)
 {
+    mcl::mswin::restrict_dll_search();
     const bool json = argc == 2 && std::strcmp(argv[1], "--json") == 0;
     if (argc > 2 || (argc == 2 && !json)) {
         std::fputs(kUsage, stderr);

@@ -3,6 +3,7 @@
 #include "cleaner/code_page.h"
 #include "footprint/footprint.h"
 #include "cleaner/run_log.h"
+#include "mcl/mswin/system_library.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <windows.h>
@@ -225,15 +226,10 @@ void load_uninstall_driver(package_remover& remover)
 {
     if (!default_inf_folder(remover.inf_folder))
         return;
-    wchar_t system[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return;
-    remover.newdev.reset(::LoadLibraryW((std::wstring(system) + L"\\newdev.dll").c_str()));
-    if (!remover.newdev)
-        return;
-    const FARPROC address = ::GetProcAddress(remover.newdev.get(), "DiUninstallDriverW");
-    remover.uninstall_driver = reinterpret_cast<uninstall_driver_function>(reinterpret_cast<void*>(address));
+    // Its own dependencies come from the system folder too.
+    remover.newdev = mcl::mswin::load_system_library(L"newdev.dll");
+    remover.uninstall_driver =
+        mcl::mswin::system_function<uninstall_driver_function>(remover.newdev.get(), "DiUninstallDriverW");
 }
 
 // 0 or the error. SetupUninstallOEMInf ignores its force flag for a package that copies its files to the

@@ -1,6 +1,8 @@
 #include "cleaner/folder_tree.h"
 
 #include "cleaner/file_disposal.h"
+#include "cleaner/folder_protection.h"
+#include "cleaner/restart_folder.h"
 #include "cleaner/run_log.h"
 #include "footprint/linkless_path.h"
 #include "mcl/mswin/relative_open.h"
@@ -125,20 +127,40 @@ void announce(const char* kind, const place& at)
     log_text("\tTry to delete %s [%s]...", kind, wide_to_utf8(at.shown).c_str());
 }
 
-// A file in use goes at the next restart when the walk was asked for that, and the walk goes on.
-DWORD unless_in_use(const place& at, DWORD error)
+DWORD going_at_restart(const place& at, DWORD result)
 {
-    if (at.in_use != in_use_files::delete_at_restart || !is_in_use(error) || delete_at_restart(at.exact) != 0)
-        return error;
     log_line("\tFile [%s] is in use, it will be deleted when Windows restarts", wide_to_utf8(at.shown).c_str());
     restart_required = true;
-    return kScheduledForRestart;
+    return result;
+}
+
+// A file in use goes at the next restart when the walk was asked for that, and the walk goes on. Moved out
+// first (through `file`, open for deletion, when there is one), it no longer holds its folder back. One that
+// cannot be moved (held without delete sharing) is registered where it is, and its folders after it, only when
+// no other account can swap a folder on its path for a link before the restart; otherwise it is left.
+DWORD unless_in_use(const place& at, DWORD error, HANDLE file)
+{
+    if (at.in_use != in_use_files::delete_at_restart || !is_in_use(error))
+        return error;
+    bool moved = false;
+    const DWORD move_error = file != nullptr ? move_out_for_restart(file, at.exact, moved) : ERROR_INVALID_HANDLE;
+    if (move_error == 0)
+        return going_at_restart(at, 0);
+    if (moved)
+        return move_error;
+    if (!protected_all_the_way(at.exact.substr(0, at.exact.find_last_of(L'\\')))) {
+        log_line("\tFile [%s] is in use and its folder is not protected, it is left", wide_to_utf8(at.shown).c_str());
+        return error;
+    }
+    if (delete_at_restart(at.exact) != 0)
+        return error;
+    return going_at_restart(at, kScheduledForRestart);
 }
 
 DWORD finish_file_disposal(const place& at, HANDLE file)
 {
     const DWORD error = finish_disposal(file);
-    return error == 0 ? 0 : unless_in_use(at, error);
+    return error == 0 ? 0 : unless_in_use(at, error, file);
 }
 
 // Its files are registered already; the folder itself follows them, and its parent follows it.
@@ -190,7 +212,8 @@ DWORD report_undeletable_file(const place& at, DWORD error)
         return ::GetLastError();
     announce("file", at);
     finish_line(false, error);
-    return (ferrolink::attributes_of(file.get()) & FILE_ATTRIBUTE_REPARSE_POINT) ? error : unless_in_use(at, error);
+    return (ferrolink::attributes_of(file.get()) & FILE_ATTRIBUTE_REPARSE_POINT) ? error
+                                                                                : unless_in_use(at, error, nullptr);
 }
 
 DWORD delete_file(const place& at)

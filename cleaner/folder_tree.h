@@ -23,8 +23,12 @@ namespace cleaner {
 // What a file in use (held without delete sharing, or a loaded program or library) does to the walk.
 enum class in_use_files {
     fail,               // it ends the walk with its error
-    delete_at_restart,  // it and then its folders are registered for deletion at restart, "restart_required"
-                        // is set, and the walk goes on; a tree whose rest is gone counts as deleted (0)
+    delete_at_restart,  // it goes at restart and the walk goes on; "restart_required" is set. Moved out into
+                        // the volume's restart folder first (restart_folder.h), it leaves its folders free to go
+                        // now; where it cannot be moved it is registered where it is, and its folders after it,
+                        // but only when every folder on its path is protected (folder_protection.h): else it is
+                        // left, logged, and ends the walk with its error. A tree whose rest is gone counts as
+                        // deleted (0).
 };
 
 [[nodiscard]] DWORD delete_folder_tree(const std::wstring& path, in_use_files in_use);

@@ -1,13 +1,14 @@
 #include "cleaner/log_file.h"
 
+#include "cleaner/account_trust.h"
 #include "cleaner/run_log.h"
+#include "mcl/mswin/system_library.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <shlobj.h>
-#include <share.h>
 
 #include <cstdint>
 #include <string>
@@ -19,47 +20,44 @@ namespace {
 
 using mcl::mswin::unique_handle;
 using mcl::mswin::unique_hlocal;
-using mcl::mswin::unique_local_block;
 
-const char kLogName[] = "Ferrolink Cleaner Log.txt";
-const char kLogStem[] = "Ferrolink Cleaner Log";
+const wchar_t kLogName[] = L"Ferrolink Cleaner Log.txt";
+const wchar_t kLogStem[] = L"Ferrolink Cleaner Log";
 constexpr int kLastNumber = 99;
 
 // Written to, and asked about its kind, links and owner; never read.
 constexpr DWORD kLogAccess = GENERIC_WRITE | READ_CONTROL | FILE_READ_ATTRIBUTES;
 constexpr DWORD kLogSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// Folder (with its trailing backslash) that holds the log in automatic mode.
-std::string automatic_log_folder()
+using temp_path_function = DWORD(WINAPI*)(DWORD, LPWSTR);
+
+// GetTempPath2W where Windows has it (Windows 11; Windows 10 and Server 2016 with later updates): for SYSTEM it
+// gives C:\Windows\SystemTemp, which no other account can write to, so nobody can take the log's names there.
+// For any other account it answers as GetTempPathW, which is taken where it is missing.
+temp_path_function temp_path()
 {
-    char folder[MAX_PATH] = {};
-    const DWORD length = ::GetTempPathA(MAX_PATH, folder);
-    if (length != 0 && length < MAX_PATH)
-        return folder;
-    if (SUCCEEDED(::SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
-        return std::string(folder) + "\\";
-    return "C:\\WINDOWS\\Temp\\";
+    const auto newer = mcl::mswin::system_function<temp_path_function>(::GetModuleHandleW(L"kernel32.dll"),
+                                                                        "GetTempPath2W");
+    return newer != nullptr ? newer : &::GetTempPathW;
 }
 
-std::string numbered_name(int number)
+// Folder (with its trailing backslash) that holds the log in automatic mode.
+std::wstring automatic_log_folder()
+{
+    wchar_t folder[MAX_PATH] = {};
+    const DWORD length = temp_path()(MAX_PATH, folder);
+    if (length != 0 && length < MAX_PATH)
+        return folder;
+    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+        return std::wstring(folder) + L"\\";
+    return L"C:\\WINDOWS\\Temp\\";
+}
+
+std::wstring numbered_name(int number)
 {
     if (number == 1)
         return kLogName;
-    return std::string(kLogStem) + " (" + std::to_string(number) + ").txt";
-}
-
-bool is_run_account(PSID owner)
-{
-    unique_handle token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
-        return false;
-    DWORD size = 0;
-    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    if (size == 0)
-        return false;
-    const unique_local_block<TOKEN_USER> user(size);
-    return user && ::GetTokenInformation(token.get(), TokenUser, user.get(), size, &size) &&
-           ::EqualSid(owner, user.get()->User.Sid);
+    return std::wstring(kLogStem) + L" (" + std::to_wstring(number) + L").txt";
 }
 
 bool owner_trusted(HANDLE file)
@@ -89,16 +87,16 @@ bool trustworthy(HANDLE file)
 
 // A new file under `path`, or the existing one when it can be trusted; checked on the handle that is then
 // written to, so nothing can be swapped in between. No link is followed.
-unique_handle open_log_name(const std::string& path)
+unique_handle open_log_name(const std::wstring& path)
 {
-    unique_handle file(::CreateFileA(path.c_str(), kLogAccess, kLogSharing, nullptr, CREATE_NEW,
+    unique_handle file(::CreateFileW(path.c_str(), kLogAccess, kLogSharing, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (file)
         return file;
     const DWORD error = ::GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
         return unique_handle();
-    file.reset(::CreateFileA(path.c_str(), kLogAccess, kLogSharing, nullptr, OPEN_EXISTING,
+    file.reset(::CreateFileW(path.c_str(), kLogAccess, kLogSharing, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (file && !trustworthy(file.get()))
         file.reset();
@@ -118,17 +116,18 @@ FILE* append_stream(unique_handle file)
     return stream;
 }
 
-FILE* open_automatic_log()
+// The first of the log's names in `folder` (empty: the current folder) that is free or can be trusted; a
+// numbered one is announced on the console.
+FILE* open_numbered_log(const std::wstring& folder)
 {
-    const std::string folder = automatic_log_folder();
     for (int number = 1; number <= kLastNumber; ++number) {
-        const std::string path = folder + numbered_name(number);
+        const std::wstring path = folder + numbered_name(number);
         unique_handle file = open_log_name(path);
         if (!file)
             continue;
         FILE* stream = append_stream(std::move(file));
         if (stream != nullptr && number != 1)
-            console_line("Log file: %s", path.c_str());
+            console_line("Log file: %s", wide_to_utf8(path).c_str());
         return stream;
     }
     return nullptr;
@@ -146,9 +145,7 @@ bool trusted_log_owner(PSID owner)
 
 FILE* open_run_log(bool automatic)
 {
-    if (automatic)
-        return open_automatic_log();
-    return ::_fsopen(kLogName, "a", _SH_DENYNO);
+    return open_numbered_log(automatic ? automatic_log_folder() : std::wstring());
 }
 
 } // namespace cleaner

@@ -79,6 +79,17 @@ DWORD step_down(unique_handle& folder, const std::wstring& name)
 
 } // namespace
 
+bool split_volume_path(const std::wstring& full, std::wstring& root, std::vector<std::wstring>& components)
+{
+    const std::wstring unc = L"\\\\?\\UNC\\";
+    const std::wstring verbatim = L"\\\\?\\";
+    if (full.compare(0, unc.size(), unc) == 0)
+        return split(L"\\\\" + full.substr(unc.size()), root, components);
+    if (full.compare(0, verbatim.size(), verbatim) == 0)
+        return split(full.substr(verbatim.size()), root, components);
+    return split(full, root, components);
+}
+
 bool absolute_form(const std::wstring& path, std::wstring& full)
 {
     const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);

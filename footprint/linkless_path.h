@@ -7,6 +7,7 @@
 #include "mcl/mswin/unique_resource.h"
 
 #include <string>
+#include <vector>
 
 namespace ferrolink {
 
@@ -24,6 +25,10 @@ struct held_item {
 // be a plain folder (ERROR_REPARSE_ATTRIBUTE_CONFLICT otherwise). 0, or the Windows error
 // (ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when something on the path is missing).
 DWORD open_without_links(const std::wstring& path, held_item& out);
+
+// Splits a full path ("C:\...", "\\server\share\...", or either behind "\\?\") into the root of its volume, in the
+// "\\?\" form, and the components below it. False for anything else (device paths, a bare share).
+bool split_volume_path(const std::wstring& full, std::wstring& root, std::vector<std::wstring>& components);
 
 // The absolute form Windows itself resolves a path to ("." and ".." gone, "/" turned into "\\").
 bool absolute_form(const std::wstring& path, std::wstring& full);

@@ -8,6 +8,7 @@
 #include "helper/unique_helper.h"
 #include "helper_cli/console_output.h"
 #include "helper_cli/helper_command.h"
+#include "mcl/mswin/system_library.h"
 #include "mcl/mswin/unique_resource.h"
 #include "mcl/mswin/utf.h"
 
@@ -143,6 +144,7 @@ int run(const std::vector<std::string>& words)
 
 int main()
 {
+    mcl::mswin::restrict_dll_search();
     const utf8_console console;
     init_registry_root_tables();
     return run(utf8_words());

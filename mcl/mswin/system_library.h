@@ -6,6 +6,11 @@
 
 namespace mcl::mswin {
 
+// Called first thing by every program: from then on a library loaded by bare name, by the program or by a system
+// library on its behalf, comes from the system folder only, never from the program's folder or the current one.
+// Looked up at run time: Windows 7 without its loader update lacks it, and the program then runs as it always did.
+void restrict_dll_search();
+
 // `name` (a bare file name such as L"msi.dll") from the system folder and nowhere else; empty on failure, with
 // the error in GetLastError.
 unique_hmodule load_system_library(const wchar_t* name);

@@ -1,6 +1,7 @@
 // Step 5 on the client's fixed installation key and default folder.
 #include "captured_log.h"
 #include "cleaner/file_removal.h"
+#include "cleaner/restart_folder.h"
 #include "footprint/common.h"
 #include "footprint/install_folder.h"
 #include "footprint/pending_renames.h"
@@ -9,6 +10,7 @@
 #include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -150,23 +152,51 @@ TEST_F(file_removal, a_folder_registered_as_narrow_bytes_still_goes)
     EXPECT_FALSE(exists(registered));
 }
 
-// A file in use goes at the next restart, and after it its folders; the rest of the folder goes now, and the step
-// succeeds and asks for the restart. In use: held without sharing (32), or a running program (5).
-TEST_F(file_removal, a_file_in_use_and_then_its_folders_go_at_restart_and_the_rest_now)
+// Lets every account change `folder` (Wine keeps that as the folder's mode, for Everyone).
+void let_everyone_change(const std::wstring& folder)
 {
-    for (const bool program : {false, true}) {
-        SCOPED_TRACE(program ? "a running program" : "a file held without sharing");
-        const std::wstring registered = temp_ / (program ? L"Running" : L"Held");
+    PSECURITY_DESCRIPTOR everyone = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                                       &everyone, nullptr));
+    const mcl::mswin::unique_hlocal held(everyone);
+    ASSERT_TRUE(::SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, everyone));
+}
+
+// A file in use goes at the next restart. A running program (5) is moved out into the restart folder at its
+// volume's root, and its folders go now. A file held without sharing (32) cannot be moved: it is registered
+// where it is, with its folders after it, only when no other account can change a folder on its path, and is
+// otherwise left and fails the step. A restart folder that other accounts can change is not used.
+TEST_F(file_removal, a_file_in_use_goes_at_restart_moved_out_where_it_can_be)
+{
+    enum class outcome { moved, registered_in_place, left };
+    const struct { const char* title; bool program, open_install_folder, planted_restart_folder; outcome expected; } cases[] = {
+        {"a running program", true, false, false, outcome::moved},
+        {"a file held without sharing", false, false, false, outcome::registered_in_place},
+        {"a held file in a folder anyone may change", false, true, false, outcome::left},
+        {"a running program and a planted restart folder", true, false, true, outcome::registered_in_place},
+    };
+    const std::wstring restart_folder = footprint::shell_folder(CSIDL_WINDOWS).substr(0, 3) + cleaner::kRestartFolderName;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        cleaner::restart_required = false;
+        const std::wstring registered = temp_ / unique_name(L"case");
         ASSERT_EQ(0u, footprint::make_install_tree(registered));
         ASSERT_EQ(0u, footprint::register_install_dir(registered));
+        if (c.open_install_folder)
+            let_everyone_change(registered);
+        if (c.planted_restart_folder) {
+            ASSERT_TRUE(::CreateDirectoryW(restart_folder.c_str(), nullptr));
+            let_everyone_change(restart_folder);
+        }
         const std::wstring bin = registered + L"\\bin";
-        const std::wstring busy_path = bin + (program ? L"\\FLGui.exe" : L"\\FLService.dll");
+        const std::wstring busy_path = bin + (c.program ? L"\\FLGui.exe" : L"\\FLService.dll");
         std::string text;
-        std::vector<std::wstring> pending;
+        std::vector<std::wstring> pending, moved;
+        int result = -1;
         {
             unique_handle held;
             std::unique_ptr<child_process> running;
-            if (program) {
+            if (c.program) {
                 running = std::make_unique<child_process>(L"\"" + copy_sleeper(bin, L"FLGui.exe") + L"\"");
                 ASSERT_TRUE(running->started());
             } else {
@@ -174,27 +204,45 @@ TEST_F(file_removal, a_file_in_use_and_then_its_folders_go_at_restart_and_the_re
                 ASSERT_TRUE(held);
             }
             captured_log log;
-            EXPECT_EQ(1, cleaner::delete_files());
+            result = cleaner::delete_files();
             text = log.text();
             pending = ferrolink::paths_pending_deletion();
+            moved = footprint::list_tree(restart_folder);
             EXPECT_EQ(0u, footprint::forget_pending_renames(registered));
+            EXPECT_EQ(0u, footprint::forget_pending_renames(restart_folder));
         }
-        EXPECT_TRUE(cleaner::restart_required);
+        remove_tree(restart_folder);
         const std::string busy = narrow(busy_path);
-        const size_t file_line = text.find("\tTry to delete file [" + busy + "]...failed\n\tFile [" + busy +
-                                           "] is in use, it will be deleted when Windows restarts\n");
-        const size_t bin_line = text.find("\tFolder [" + narrow(bin) + "] will be deleted when Windows restarts\n");
-        EXPECT_LT(file_line, bin_line) << text;
-        EXPECT_LT(bin_line, text.size()) << text;
-        EXPECT_TRUE(ends_with(text, "\tFolder [" + narrow(registered) + "] will be deleted when Windows restarts\n" +
-                                        kSucceeded))
-            << text;
-        const std::vector<std::wstring> left = {L"bin\\", busy_path.substr(registered.size() + 1)};
-        EXPECT_EQ(left, footprint::list_tree(registered));
-        // Registered in the order they can go: the file, then the folder that held it, then the install folder.
+        const std::string in_use = "\tTry to delete file [" + busy + "]...failed\n\tFile [" + busy + "] is in use";
         const auto at = [&pending](const std::wstring& path) { return std::find(pending.begin(), pending.end(), path); };
-        EXPECT_TRUE(at(busy_path) < at(bin) && at(bin) < at(registered) && at(registered) != pending.end());
-        EXPECT_FALSE(ferrolink::is_pending_deletion(registered, ferrolink::paths_pending_deletion()));
+        EXPECT_EQ(c.expected == outcome::left ? 0 : 1, result);
+        EXPECT_EQ(c.expected != outcome::left, cleaner::restart_required);
+        EXPECT_EQ(c.expected != outcome::moved, exists(busy_path));
+        EXPECT_EQ(c.expected == outcome::registered_in_place, at(busy_path) != pending.end());
+        ASSERT_EQ(c.expected == outcome::moved ? 1u : 0u, moved.size());
+        if (c.expected == outcome::moved) {
+            EXPECT_NE(std::string::npos, text.find(in_use + ", it will be deleted when Windows restarts\n")) << text;
+            EXPECT_FALSE(exists(registered));
+            // The moved file, then the folder that holds it.
+            EXPECT_TRUE(at(restart_folder + L"\\" + moved[0]) < at(restart_folder) && at(restart_folder) != pending.end());
+        } else if (c.expected == outcome::left) {
+            EXPECT_TRUE(ends_with(text, in_use + " and its folder is not protected, it is left\n"
+                                                 "\tFailed to delete file, lastError:32\n"))
+                << text;
+        } else {
+            const size_t file_line = text.find(in_use + ", it will be deleted when Windows restarts\n");
+            const size_t bin_line = text.find("\tFolder [" + narrow(bin) + "] will be deleted when Windows restarts\n");
+            EXPECT_LT(file_line, bin_line) << text;
+            EXPECT_LT(bin_line, text.size()) << text;
+            EXPECT_TRUE(ends_with(text, "\tFolder [" + narrow(registered) + "] will be deleted when Windows restarts\n" +
+                                            kSucceeded))
+                << text;
+            const std::vector<std::wstring> left = {L"bin\\", busy_path.substr(registered.size() + 1)};
+            EXPECT_EQ(left, footprint::list_tree(registered));
+            // Registered in the order they can go: the file, then the folder that held it, then the install folder.
+            EXPECT_TRUE(at(busy_path) < at(bin) && at(bin) < at(registered));
+            EXPECT_FALSE(ferrolink::is_pending_deletion(registered, ferrolink::paths_pending_deletion()));
+        }
     }
 }
 

@@ -112,6 +112,24 @@ TEST_F(automatic_log, the_run_stops_only_when_no_name_is_left)
     EXPECT_EQ(kBanner + "Can not create Ferrolink Cleaner Log.txt\n", out.console);
 }
 
+// The interactive log in the current folder follows the same rules: a hard link planted under its name leaves
+// the linked file as it was, and the run logs to the next name.
+TEST(interactive_log, a_hard_link_under_the_name_is_not_written_to)
+{
+    const temp_folder work;
+    const temp_folder victims;
+    const std::wstring victim = victims / L"win.ini";
+    write_text(victim, "[victim]\n");
+    ASSERT_TRUE(::CreateHardLinkW((work / log_name(1)).c_str(), victim.c_str(), nullptr)) << ::GetLastError();
+    const process_output out = run_cleaner(work.path());
+    EXPECT_EQ(0u, out.exit_code);
+    EXPECT_TRUE(starts_with(out.console, kBanner + "Log file: " + narrow(log_name(2)) + "\n" + kRule)) << out.console;
+    EXPECT_EQ("[victim]\n", read_text(victim));
+    const std::string log = read_text(work / log_name(2));
+    EXPECT_TRUE(starts_with(log, kHeader)) << log;
+    EXPECT_TRUE(ends_with(log, kSuccessLog)) << log;
+}
+
 // Wine reports every file as owned by the account that runs it, so the owner rule shows only here.
 TEST(log_owner, only_administrators_system_and_the_running_account_are_trusted)
 {

@@ -139,9 +139,14 @@ TEST_F(cleaner_run, words_close_to_auto_or_help_start_an_interactive_run)
     }
 }
 
+// Every name the interactive log may take is held by a folder.
 TEST_F(cleaner_run, a_log_that_cannot_be_created_ends_the_run_with_exit_code_1_before_any_step)
 {
     ASSERT_TRUE(::CreateDirectoryW((work_ / widen(kRunLogName)).c_str(), nullptr));
+    for (int number = 2; number <= 99; ++number) {
+        const std::wstring name = L"Ferrolink Cleaner Log (" + std::to_wstring(number) + L").txt";
+        ASSERT_TRUE(::CreateDirectoryW((work_ / name).c_str(), nullptr));
+    }
     child_process client(copy_sleeper(work_.path(), L"FLGui.exe"));
     ASSERT_TRUE(client.started());
 
