@@ -1,12 +1,15 @@
 #include "cleaner/registry_cleanup.h"
 
 #include "cleaner/component_sweep.h"
-#include "cleaner/open_file_delete.h"
+#include "cleaner/installer_context.h"
+#include "cleaner/installer_leftovers.h"
 #include "cleaner/profile_cleanup.h"
 #include "cleaner/registry_tree.h"
 #include "cleaner/run_log.h"
+#include "cleaner/user_installation_cleanup.h"
 #include "footprint/cached_package.h"
 #include "footprint/footprint.h"
+#include "footprint/install_dir.h"
 #include "footprint/installer_product.h"
 #include "footprint/registry_probe.h"
 
@@ -36,25 +39,26 @@ void log_row_failure(const std::wstring& logged_key)
     log_line("\t[%s] still under protection or not exist, can not delete.", wide_to_utf8(logged_key).c_str());
 }
 
-void delete_row(HKEY root, const std::wstring& path, const std::wstring& logged_key, bool keep_profiles)
+// True when the key is gone.
+bool delete_row(HKEY root, const std::wstring& path, const std::wstring& logged_key, bool keep_profiles)
 {
-    if (!delete_registry_tree(root, path, keep_profiles))
-        log_row_failure(logged_key);
+    if (delete_registry_tree(root, path, keep_profiles))
+        return true;
+    log_row_failure(logged_key);
+    return false;
 }
 
 // A key beside the rows (another view, a copy, an index) is handled like a row, but only when it is there, so that
 // a machine without it logs nothing new.
-void delete_if_present(HKEY root, const std::wstring& path, bool keep_profiles)
+bool delete_if_present(HKEY root, const std::wstring& path, bool keep_profiles)
 {
-    if (ferrolink::probe_key(root, path) != ERROR_FILE_NOT_FOUND)
-        delete_row(root, path, path, keep_profiles);
+    return ferrolink::probe_key(root, path) == ERROR_FILE_NOT_FOUND || delete_row(root, path, path, keep_profiles);
 }
 
 // HKCR shows the user's copy of a key before the machine's, so deleting it there may leave the machine's copy.
-void delete_machine_copy(HKEY root, const std::wstring& path)
+bool delete_machine_copy(HKEY root, const std::wstring& path)
 {
-    if (root == HKEY_CLASSES_ROOT)
-        delete_if_present(HKEY_LOCAL_MACHINE, ferrolink::machine_classes + path, false);
+    return root != HKEY_CLASSES_ROOT || delete_if_present(HKEY_LOCAL_MACHINE, ferrolink::machine_classes + path, false);
 }
 
 void delete_client_keys(bool automatic)
@@ -90,31 +94,7 @@ void delete_run_values()
     }
 }
 
-// The product's cached package goes before row 22, which names it, so that no later run loses track of it.
-void delete_cached_package(const product_codes& codes)
-{
-    const std::wstring path = ferrolink::registered_cached_package(codes);
-    if (path.empty())
-        return;
-    const std::string logged = wide_to_utf8(path);
-    mcl::mswin::unique_handle file;
-    DWORD error = ferrolink::open_cached_package(path, DELETE | FILE_WRITE_ATTRIBUTES, file);
-    if (error == ERROR_FILE_NOT_FOUND)
-        return;
-    if (error == ERROR_BAD_PATHNAME) {
-        log_line("\tCached package [%s] left: not a plain file directly inside the Installer folder", logged.c_str());
-        return;
-    }
-    if (error == 0)
-        error = delete_open_file(file.get());
-    file.reset();
-    if (error == 0)
-        log_line("\tCached package [%s] deleted.", logged.c_str());
-    else
-        log_line("\tCached package [%s] delete failed, lastError:%lu", logged.c_str(), error);
-}
-
-void delete_installer_key(const installer_key& row, const product_codes& codes)
+bool delete_installer_key(const installer_key& row, const product_codes& codes)
 {
     const std::wstring prefix = row.prefix;
     std::wstring path;
@@ -133,42 +113,84 @@ void delete_installer_key(const installer_key& row, const product_codes& codes)
         logged = prefix;
         break;
     }
-    delete_row(row.root, path, logged, false);
-    delete_machine_copy(row.root, path);
+    const bool gone = delete_row(row.root, path, logged, false);
+    return delete_machine_copy(row.root, path) && gone;
 }
 
-void delete_installer_registration(const std::wstring& product_code)
+// Rows 13 to 23 of the product; false when any of its keys or component values stays.
+bool delete_installer_rows(const product_codes& codes)
+{
+    bool gone = true;
+    for (const installer_key& row : kInstallerKeys)
+        gone = delete_installer_key(row, codes) && gone;
+    bool released_all = false;
+    if (!sweep_components(codes.packed, &released_all)) {
+        log_row_failure(kComponentsPrefix + codes.packed);
+        return false;
+    }
+    return released_all && gone;
+}
+
+// The registration first; what it names (patches, cached package, the product's own folder) only once it is
+// gone. False when the product stays registered. `folders` gets the product's own folder.
+bool delete_installer_registration(const std::wstring& product_code, std::vector<std::wstring>& folders)
 {
     product_codes codes;
     if (!ferrolink::derive_product_codes(product_code, codes)) {
         log_line("\tInvalid product code [%s], installer registration not touched.",
                  wide_to_utf8(product_code).c_str());
-        return;
+        return true;
     }
     log_line("\tGUID:%s,S_GUID:%s", wide_to_utf8(codes.bare).c_str(), wide_to_utf8(codes.packed).c_str());
-    delete_cached_package(codes);
-    for (const installer_key& row : kInstallerKeys)
-        delete_installer_key(row, codes);
-    if (!sweep_components(codes.packed))
-        log_row_failure(kComponentsPrefix + codes.packed);
+    const installer_context context = machine_context();
+    const product_leftovers leftovers = read_product_leftovers(context, codes);
+    if (!delete_installer_rows(codes)) {
+        keep_product_leftovers(leftovers);
+        return false;
+    }
+    folders.push_back(ferrolink::product_installer_folder(codes));
+    return delete_product_leftovers(context, leftovers);
+}
+
+// The folder that step 5 removed (the registered one it accepts, else the default one), named before row 1 goes.
+std::wstring client_install_folder()
+{
+    const ferrolink::registered_install_dir registered = ferrolink::read_install_dir();
+    if (registered.usable())
+        return registered.folder;
+    std::wstring folder;
+    return ferrolink::default_install_dir(folder) == 0 ? folder : std::wstring();
 }
 
 } // namespace
 
 int delete_registry_data(bool automatic)
 {
-    // Asked before any key goes, so that the answer stands.
+    // Asked before any key goes, so that the answers stand.
     const std::vector<std::wstring> product_codes = ferrolink::client_product_codes();
+    const std::vector<ferrolink::user_installation> user_installations =
+        ferrolink::client_user_installations(product_codes);
+    std::vector<std::wstring> folders = {client_install_folder()};
+    // A product that stays registered, a user's hive that stays loaded or a user's key tree left unfinished at its
+    // bound fails the step.
     bool failed = false;
     delete_client_keys(automatic);
     delete_run_values();
     if (!delete_profile_keys())
         failed = true;
-    for (const std::wstring& product_code : product_codes)
-        delete_installer_registration(product_code);
-    // Last: Windows Installer's own index, which leads a later run to any product whose rows are still left.
-    delete_if_present(HKEY_LOCAL_MACHINE, std::wstring(ferrolink::installer_upgrade_index) + kPackedUpgradeCode,
-                      false);
+    for (const std::wstring& product_code : product_codes) {
+        if (!delete_installer_registration(product_code, folders))
+            failed = true;
+    }
+    if (!delete_user_installations(user_installations))
+        failed = true;
+    // Last, and only when every product is gone: the installer's record of the client's folders, and its index of
+    // the upgrade family, which leads a later run to any product still left.
+    if (!failed) {
+        delete_folder_entries(folders);
+        delete_if_present(HKEY_LOCAL_MACHINE,
+                          std::wstring(ferrolink::installer_upgrade_index) + kPackedUpgradeCode, false);
+    }
     log_line(failed ? "\tfailed" : "\tsucceed");
     return failed ? 0 : 1;
 }

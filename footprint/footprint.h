@@ -127,6 +127,39 @@ inline const wchar_t install_properties_key[] = L"\\InstallProperties";
 inline const wchar_t local_package_value[] = L"LocalPackage";
 inline const wchar_t installer_cache_folder[] = L"\\Installer";
 
+// Step 6, beside rows 13 to 23: what else Windows Installer keeps of a product. Every user data (the machine's
+// "S-1-5-18", or a user's SID) holds Products, Components and Patches keys; a patch is registered in the classes
+// too, and its cached package is named by its own key's LocalPackage value. The product's own folder in the
+// Installer folder holds its icons and transforms, and Installer\Folders lists the folders it created.
+inline const wchar_t installer_user_data_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\";
+inline const wchar_t machine_user_data_sid[] = L"S-1-5-18";
+inline const wchar_t user_data_products[] = L"\\Products\\";
+inline const wchar_t user_data_components[] = L"\\Components\\";
+inline const wchar_t user_data_patches[] = L"\\Patches\\";
+inline const wchar_t product_patches_subkey[] = L"\\Patches";
+inline const wchar_t classes_patches_key[] = L"SOFTWARE\\Classes\\Installer\\Patches\\";
+inline const wchar_t merged_patches_key[] = L"Installer\\Patches\\";
+inline const wchar_t installer_folders_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+
+// The legacy reference counts of shared files (value: the file's path, data: the count), in both views.
+inline const wchar_t* const shared_dlls_keys[] = {
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+};
+
+// Per-user installations: a managed one (assigned by policy) registers below the machine's Managed key for the
+// user's SID, an unmanaged one in the user's own hive; both keep their user data under the user's SID.
+inline const wchar_t installer_managed_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed\\";
+inline const wchar_t managed_installer_subkey[] = L"\\Installer\\";
+inline const wchar_t user_installer_key[] = L"Software\\Microsoft\\Installer\\";
+inline const wchar_t user_uninstall_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+// Below a context's installer key: the product, its features, the upgrade code's index, a patch.
+inline const wchar_t context_products[] = L"Products\\";
+inline const wchar_t context_features[] = L"Features\\";
+inline const wchar_t context_upgrade_codes[] = L"UpgradeCodes\\";
+inline const wchar_t context_patches[] = L"Patches\\";
+inline const wchar_t display_name_value[] = L"DisplayName";
+
 // Step 8: product registrations carrying the client's name, whatever their product code.
 inline const wchar_t installer_products_key[] = L"Installer\\Products";
 inline const wchar_t product_name_value[] = L"ProductName";

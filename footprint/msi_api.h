@@ -10,4 +10,9 @@ namespace ferrolink::msi {
 // MsiEnumRelatedProductsW.
 UINT enum_related_products(const wchar_t* upgrade_code, DWORD index, wchar_t product_code[39]);
 
+// MsiEnumProductsExW over every product of `contexts` (MSIINSTALLCONTEXT_* flags) of the users `user_sid` names;
+// `sid` receives the product's user (empty for the machine), `sid_units` its size in and its length out.
+UINT enum_products_ex(const wchar_t* user_sid, DWORD contexts, DWORD index, wchar_t product_code[39], wchar_t* sid,
+                      DWORD* sid_units);
+
 } // namespace ferrolink::msi

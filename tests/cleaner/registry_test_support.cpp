@@ -2,6 +2,8 @@
 
 #include "test_support.h"
 
+#include <sddl.h>
+
 namespace fltest {
 
 const msi_package kClientPackage = {L"ferrolink_client.msi", L"{5C2E8A14-7B3D-4F60-9A1E-2D4C6B8F0A31}",
@@ -17,8 +19,14 @@ const msi_package kLowerCasePackage = {L"ferrolink_lower_case.msi", L"{3E8A1D67-
                                        L"76D1A8E3C94B02F4D8571E6C3A0BF924", L"F8B2D0A6713C59E44B6AF9E2D7C1B538",
                                        L"Software\\Orvane\\ferrolink lower case"};
 
+const msi_package kPerUserPackage = {L"ferrolink_per_user.msi", kClientPackage.product_code,
+                                     kClientPackage.packed_product, kClientPackage.packed_upgrade,
+                                     L"Software\\Orvane\\SSL-VPN Ferrolink"};
+
 const wchar_t kClientComponent[] = L"A2F1B6E0D4C3F5E4A8B9C1D2E3F4A5B6";
 const wchar_t kSharedComponent[] = L"D0C9B8A7F2E1B3A4C9D4E5F6A7B8C9D0";
+const wchar_t kSharedLibraryComponent[] = L"19F7D5B34C2AF6E4B8D0F2A4C6E8B0D1";
+const wchar_t kSharedLibraryFile[] = L"C:\\Program Files\\Orvane Shared\\FlShared.dll";
 
 namespace {
 
@@ -54,7 +62,38 @@ std::wstring read_string(HKEY root, const std::wstring& path, const wchar_t* nam
     return text;
 }
 
+const std::wstring kAllUserData = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\";
+
 } // namespace
+
+std::wstring cached_package_of(const msi_package& package)
+{
+    for (const std::wstring& sid : subkey_names(HKEY_LOCAL_MACHINE, kAllUserData)) {
+        const std::wstring path = read_string(HKEY_LOCAL_MACHINE, kAllUserData + sid + L"\\Products\\" +
+                                                  package.packed_product + L"\\InstallProperties",
+                                              L"LocalPackage");
+        if (!path.empty())
+            return path;
+    }
+    return std::wstring();
+}
+
+
+std::wstring own_sid()
+{
+    HANDLE token = nullptr;
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    DWORD size = 0;
+    wchar_t* text = nullptr;
+    const bool read = ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                      ::GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size) &&
+                      ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+    if (token != nullptr)
+        ::CloseHandle(token);
+    const std::wstring sid = read ? text : L"";
+    ::LocalFree(text);
+    return sid;
+}
 
 unique_hkey open_key(HKEY root, const std::wstring& path, REGSAM access, DWORD options)
 {
@@ -120,13 +159,32 @@ void scrub_package(const msi_package& package)
     delete_tree(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + code);
     delete_tree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Features\\" + packed);
     delete_tree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Products\\" + packed);
-    delete_tree(HKEY_LOCAL_MACHINE, kUserDataProducts + packed);
     delete_value_and_empty_key(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\" + upgrade, packed);
     delete_value_and_empty_key(HKEY_LOCAL_MACHINE,
                                L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\\" + upgrade,
                                packed);
-    for (const std::wstring& component : subkey_names(HKEY_LOCAL_MACHINE, kComponentsKey))
-        delete_value_and_empty_key(HKEY_LOCAL_MACHINE, kComponentsKey + component, packed);
+    for (const wchar_t* kind : {L"Products\\", L"Features\\"})
+        delete_tree(HKEY_CURRENT_USER, L"Software\\Microsoft\\Installer\\" + std::wstring(kind) + packed);
+    delete_value_and_empty_key(HKEY_CURRENT_USER, L"Software\\Microsoft\\Installer\\UpgradeCodes\\" + upgrade, packed);
+    for (const std::wstring& sid : subkey_names(HKEY_LOCAL_MACHINE, kAllUserData)) {
+        delete_tree(HKEY_LOCAL_MACHINE, kAllUserData + sid + L"\\Products\\" + packed);
+        const std::wstring components = kAllUserData + sid + L"\\Components\\";
+        for (const std::wstring& component : subkey_names(HKEY_LOCAL_MACHINE, components))
+            delete_value_and_empty_key(HKEY_LOCAL_MACHINE, components + component, packed);
+    }
+    remove_tree(windows_folder() + L"\\Installer\\" + code);
+    // The shared file and its count go with the last package that uses them.
+    if (!key_exists(HKEY_LOCAL_MACHINE, kComponentsKey + kSharedLibraryComponent)) {
+        delete_value_and_empty_key(HKEY_LOCAL_MACHINE, kSharedDlls, kSharedLibraryFile);
+        remove_tree(L"C:\\Program Files\\Orvane Shared");
+    }
+}
+
+std::wstring windows_folder()
+{
+    wchar_t folder[MAX_PATH] = {};
+    ::GetSystemWindowsDirectoryW(folder, MAX_PATH);
+    return folder;
 }
 
 installed_msi::installed_msi(const msi_package& package) : package_(package)
@@ -134,9 +192,7 @@ installed_msi::installed_msi(const msi_package& package) : package_(package)
     const std::wstring path = bin_path(L"msi\\") + package.file;
     const process_output result = run_process(L"msiexec /i \"" + path + L"\" /qn");
     installed_ = result.exit_code == 0;
-    cached_package_ = read_string(HKEY_LOCAL_MACHINE,
-                                  kUserDataProducts + package.packed_product + L"\\InstallProperties",
-                                  L"LocalPackage");
+    cached_package_ = cached_package_of(package);
 }
 
 installed_msi::~installed_msi()
@@ -149,8 +205,10 @@ void installed_msi::scrub() const
 {
     scrub_package(package_);
     delete_tree(HKEY_LOCAL_MACHINE, package_.own_key);
+    delete_tree(HKEY_CURRENT_USER, package_.own_key);
     // The maker's key goes too once nothing of ours is left in it.
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Orvane");
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Orvane");
     if (!cached_package_.empty())
         ::DeleteFileW(cached_package_.c_str());
 }

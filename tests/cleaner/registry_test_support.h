@@ -44,10 +44,21 @@ extern const msi_package kClientPackage;    // "Orvane Ferrolink", the client's 
 extern const msi_package kCompanionPackage; // unrelated, shares one component with the client
 extern const msi_package kByNamePackage;    // "Orvane Ferrolink" with another upgrade code
 extern const msi_package kLowerCasePackage; // "orvane ferrolink"
+extern const msi_package kPerUserPackage;   // the client's package installed for the running user only
 
 // Packed codes of the client's components: its own one, and the one shared with the companion.
 extern const wchar_t kClientComponent[];
 extern const wchar_t kSharedComponent[];
+// The file component that the client and the companion share, counted in SharedDLLs.
+extern const wchar_t kSharedLibraryComponent[];
+extern const wchar_t kSharedLibraryFile[];
+const std::wstring kSharedDlls = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
+// The package's cached copy, in whichever user data registers it; empty when none does.
+std::wstring cached_package_of(const msi_package& package);
+
+// The SID of the account the test runs as; per-user installations register under it.
+std::wstring own_sid();
 
 // Installs a package with msiexec for the life of the object. On destruction it is uninstalled, and whatever
 // a test's cleanup left unreachable for msiexec (keys, component values, the cached package) is removed.
@@ -67,7 +78,11 @@ private:
     std::wstring cached_package_;
 };
 
-// Removes a package's registration wherever it is left; safe when it was never installed.
+// The system's Windows folder.
+std::wstring windows_folder();
+
+// Removes a package's registration wherever it is left (per machine and per user, its own folder in the
+// Installer folder, the shared file with its count once nothing uses it); safe when it was never installed.
 void scrub_package(const msi_package& package);
 
 } // namespace fltest

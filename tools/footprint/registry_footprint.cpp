@@ -105,6 +105,11 @@ const wchar_t kComponents[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";
 const wchar_t* const kPackageComponents[] = {L"A2F1B6E0D4C3F5E4A8B9C1D2E3F4A5B6",
                                              L"D0C9B8A7F2E1B3A4C9D4E5F6A7B8C9D0"};
+// The package's shared file, counted in SharedDLLs.
+const wchar_t kSharedLibraryComponent[] = L"19F7D5B34C2AF6E4B8D0F2A4C6E8B0D1";
+const wchar_t kSharedLibraryFolder[] = L"C:\\Program Files\\Orvane Shared";
+const wchar_t kSharedLibraryFile[] = L"C:\\Program Files\\Orvane Shared\\FlShared.dll";
+const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 
 DWORD write_value(const key_value& entry)
@@ -173,6 +178,17 @@ DWORD delete_client_keys()
     if (!key_exists(HKEY_LOCAL_MACHINE, std::wstring(kComponents) + kPackageComponents[1]))
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Orvane\\Shared Runtime");
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Orvane\\Shared Runtime");
+    // What a cleaned package leaves where msiexec can no longer reach it: the shared file with its count (once no
+    // product uses it) and the product's own folder in the Installer folder.
+    if (!key_exists(HKEY_LOCAL_MACHINE, std::wstring(kComponents) + kSharedLibraryComponent)) {
+        unique_hkey counts;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_SET_VALUE, counts.put()) == ERROR_SUCCESS)
+            ::RegDeleteValueW(counts.get(), kSharedLibraryFile);
+        remove_install_tree(kSharedLibraryFolder);
+    }
+    wchar_t windows[MAX_PATH] = {};
+    ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    remove_install_tree(std::wstring(windows) + L"\\Installer\\" + kProductCode);
     // The maker's key goes with the last of its products.
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Orvane");
     ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Orvane");
