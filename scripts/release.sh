@@ -5,6 +5,10 @@
 # README.md), which are checked before anything is built; unsigned otherwise, and it says so.
 # Usage: scripts/release.sh [OUT_DIR]   (default: dist)
 set -euo pipefail
+# The signing files are named from the caller's folder.
+for var in FL_SIGN_CERT FL_SIGN_KEY FL_SIGN_KEY_PASS_FILE; do
+  [ -z "${!var:-}" ] || [[ ${!var} == /* ]] || export "$var=$PWD/${!var}"
+done
 cd "$(dirname "$0")/.."
 started=$(date +%s)
 out=${1:-dist}

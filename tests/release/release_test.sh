@@ -72,17 +72,11 @@ for program in "${programs[@]}"; do
   binary="${parts[0]}, ${parts[1]}, ${parts[2]}, ${parts[3]}"
   check "$program: version $file_version of the product \"Ferrolink Cleaner\" $version" \
     [ "$(resource_versions "$work/first/zip/$program")" = "$binary|$binary|\"Ferrolink Cleaner\"|\"$version\"|" ]
-  check "$program: its manifest declares Windows 10/11" \
-    grep -q -a -F '<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>' "$work/first/zip/$program"
 done
-# A build tree whose programs were built for another version: the release must not pass them off as this one.
-mkdir -p "$work/stale/bin"
-cp "${programs[@]/#/$build/bin/}" "$work/stale/bin/"
+# A tree configured for 9.9 whose programs still carry the old version: the release must not pass them off.
+mkdir -p "$work/stale" && ln -s "$build/bin" "$work/stale/bin"
 sed 's/^CMAKE_PROJECT_VERSION:STATIC=.*/CMAKE_PROJECT_VERSION:STATIC=9.9/' "$build/CMakeCache.txt" >"$work/stale/CMakeCache.txt"
-stale_refused() {
-  ! "$package" "$work/stale" "$work/stale-out" >/dev/null 2>"$work/stale.err" &&
-    grep -q "carries version $file_version instead of 9.9.0.0" "$work/stale.err" && [ ! -e "$work/stale-out" ]
-}
+stale_refused() { ! "$package" "$work/stale" "$work/stale-out" >"$work/stale.err" 2>&1 && grep -q "instead of 9.9.0.0" "$work/stale.err"; }
 check "programs of another version than the tree's are refused" stale_refused
 msi=$work/first/$name.msi
 for table in Shortcut ServiceInstall ServiceControl Registry Environment; do
@@ -129,20 +123,22 @@ check "signed: the unsigned release's package code" code_is signed =
 check "re-signed with a renewed certificate: the same package code" code_is resigned =
 check "another commit: another package code" code_is other-commit !=
 
-echo "== signing material that cannot sign is refused before anything is written"
+echo "== signing material that cannot sign is refused before anything is built or written"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/tls.key" -out "$work/tls.pem" -days 2 \
   -subj "/CN=Ferrolink Cleaner TLS only" -addext extendedKeyUsage=serverAuth 2>/dev/null
 echo wrong-secret >"$work/wrong.pass"
-# refused MESSAGE CERT KEY [PASS_FILE]: package.sh stops with MESSAGE and leaves no output folder.
+release_tree() { stat -c %Y "$source_dir/build/release/CMakeCache.txt" 2>/dev/null || echo none; }
+# refused MESSAGE CERT KEY [PASS_FILE]: scripts/release.sh stops with MESSAGE before it builds, and writes nothing.
 refused() {
-  local rc=0
-  rm -rf "$work/refused"
-  FL_SIGN_CERT=$2 FL_SIGN_KEY=$3 FL_SIGN_KEY_PASS_FILE=${4:-} "$package" "$build" "$work/refused" \
-    </dev/null >/dev/null 2>"$work/refused.err" || rc=$?
-  [ "$rc" -ne 0 ] && grep -q -F "$1" "$work/refused.err" && [ ! -e "$work/refused" ] || { cat "$work/refused.err"; return 1; }
+  local before rc=0
+  before=$(release_tree)
+  FL_SIGN_CERT=$2 FL_SIGN_KEY=$3 FL_SIGN_KEY_PASS_FILE=${4:-} "$source_dir/scripts/release.sh" "$work/refused" \
+    </dev/null >"$work/refused.out" 2>&1 || rc=$?
+  [ "$rc" -ne 0 ] && grep -q -F "$1" "$work/refused.out" && ! grep -q '^== building' "$work/refused.out" &&
+    [ ! -e "$work/refused" ] && [ "$(release_tree)" = "$before" ] || { cat "$work/refused.out"; return 1; }
 }
 while IFS='|' read -r what message cert key pass; do
-  check "$what" refused "$message" "$work/$cert" "$work/$key" ${pass:+"$work/$pass"}
+  check "refused before the build: $what" refused "$message" "$work/$cert" "$work/$key" ${pass:+"$work/$pass"}
 done <<'ROWS'
 a key that does not match its certificate|does not match the certificate|cert.pem|tls.key
 a certificate without the code-signing usage|does not allow code signing|tls.pem|tls.key
@@ -150,17 +146,6 @@ the wrong password|wrong password|renewed.pem|renewed.key|wrong.pass
 an encrypted key without its password|set FL_SIGN_KEY_PASS_FILE|renewed.pem|renewed.key
 a certificate file that holds none|holds no certificate|key.pem|key.pem
 ROWS
-release_tree() { stat -c %Y "$source_dir/build/release/CMakeCache.txt" 2>/dev/null || echo none; }
-release_refused() {
-  local before rc=0
-  before=$(release_tree)
-  FL_SIGN_CERT=$work/cert.pem FL_SIGN_KEY=$work/tls.key "$source_dir/scripts/release.sh" "$work/release-out" \
-    </dev/null >"$work/release.out" 2>&1 || rc=$?
-  [ "$rc" -ne 0 ] && grep -q 'does not match the certificate' "$work/release.out" &&
-    ! grep -q '^== building' "$work/release.out" && [ ! -e "$work/release-out" ] && [ "$(release_tree)" = "$before" ] ||
-    { cat "$work/release.out"; return 1; }
-}
-check "scripts/release.sh refuses a key that does not match before it builds" release_refused
 
 echo "== the signed MSI on a machine with the client (Wine)"
 "$source_dir/tools/wine/fresh-prefix.sh" "$wine_dir" release
