@@ -242,16 +242,16 @@ TEST(tool_monitor, asks_for_the_protocol_until_ended)
     EXPECT_GE(service.frames(0x1000009).size(), 3u);
 }
 
-// The tool asks Windows for elevation and carries version 1.1.
-TEST(tool_executable, embeds_the_elevation_manifest_and_version_1_1)
+// The tool asks Windows for elevation and carries the product's version (its banner keeps the tool's own 1.1).
+TEST(tool_executable, embeds_the_elevation_manifest_and_version_2_5)
 {
     const std::wstring exe = bin_path(L"OVClientHelperCLI.exe");
     EXPECT_NE(std::string::npos, embedded_manifest(exe).find("level=\"requireAdministrator\""));
 
     VS_FIXEDFILEINFO fixed = {};
     ASSERT_TRUE(version_of(version_block(exe), fixed));
-    EXPECT_EQ(MAKELONG(1, 1), fixed.dwFileVersionMS);
-    EXPECT_EQ(MAKELONG(1, 1), fixed.dwProductVersionMS);
+    EXPECT_EQ(MAKELONG(5, 2), fixed.dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(5, 2), fixed.dwProductVersionMS);
 }
 
 } // namespace

@@ -7,7 +7,7 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 commit=$(git -C "$repo" rev-parse "${1:-HEAD}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-unset FL_SIGN_CERT FL_SIGN_KEY SOURCE_DATE_EPOCH CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
+unset FL_SIGN_CERT FL_SIGN_KEY FL_SIGN_KEY_PASS_FILE FL_SOURCE_COMMIT SOURCE_DATE_EPOCH CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
 clones=("$work/a/first" "$work/bb/second-clone")
 for clone in "${clones[@]}"; do
   git clone -q --no-checkout "$repo" "$clone"
