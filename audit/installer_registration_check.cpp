@@ -115,8 +115,7 @@ void add_cached_file_item(const std::string& what, const std::wstring& path, con
         refused.counted = false;
         items.push_back(refused);
     }
-    if (!id.empty())
-        items.back().id = id;
+    items.back().id = id;
 }
 
 // "installer:row14:{product code}"; a row of the upgrade code, or of no product, has no code in its id.
@@ -124,6 +123,7 @@ std::string row_id(int row, const product_codes* codes, bool by_product)
 {
     const std::string id = "installer:row" + std::to_string(row);
     return codes != nullptr && by_product ? id + ":" + wide_to_utf8(codes->braced) : id;
+}
 
 // Items of what is only sometimes there are shown only where it is.
 void add_if_found(audit_item item, const std::string& id, audit_items& items)

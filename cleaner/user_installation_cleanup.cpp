@@ -66,8 +66,8 @@ bool delete_user_installation(const user_installation& installation)
     const std::string sid = wide_to_utf8(installation.sid);
     log_line("\tUser installation [%s] GUID:%s,S_GUID:%s", sid.c_str(), wide_to_utf8(installation.codes.bare).c_str(),
              wide_to_utf8(installation.codes.packed).c_str());
-    ferrolink::user_hive hive(profile_of(installation.sid), kTemporaryHivePrefix + installation.sid);
-    if (hive.error() != 0) {
+    ferrolink::user_hive hive(profile_of(installation.sid), kTemporaryHivePrefix + installation.sid, true);
+    if (hive.state() != ferrolink::hive_state::reachable) {
         log_line("\tUser installation [%s]: hive [%s] failed, lastError:%lu, installation left whole", sid.c_str(),
                  wide_to_utf8(hive.file()).c_str(), hive.error());
         return false;
