@@ -2,6 +2,7 @@
 
 #include "footprint/footprint.h"
 #include "footprint/installer_product.h"
+#include "footprint/registry_probe.h"
 #include "footprint/shared_dlls.h"
 #include "footprint/user_data.h"
 #include "cleaner/mechanisms/registry_key.h"
@@ -37,7 +38,7 @@ std::vector<product_component> find_product_components(HKEY components, const st
             return found;
         // A link there is opened as the link, which holds no product value: the sweep never reaches through it.
         unique_hkey component;
-        if (open_key_itself(components, name, KEY_READ, component) != ERROR_SUCCESS)
+        if (ferrolink::open_key_as_itself(components, name, KEY_READ, component) != ERROR_SUCCESS)
             return found;
         if (ferrolink::holds_value_exactly(component.get(), packed_product))
             found.push_back({name, ferrolink::component_key_file(component.get(), packed_product)});
@@ -48,7 +49,7 @@ std::vector<product_component> find_product_components(HKEY components, const st
 LONG delete_product_value(HKEY root, const std::wstring& path, const std::wstring& packed_product, bool& now_empty)
 {
     unique_hkey component;
-    LONG status = open_key_itself(root, path, KEY_QUERY_VALUE | KEY_SET_VALUE, component);
+    LONG status = ferrolink::open_key_as_itself(root, path, KEY_QUERY_VALUE | KEY_SET_VALUE, component);
     if (status != ERROR_SUCCESS)
         return status;
     status = ::RegDeleteValueW(component.get(), packed_product.c_str());

@@ -1,5 +1,8 @@
 #include "cleaner/mechanisms/registry_key.h"
 
+#include "footprint/registry_probe.h"
+#include "mcl/mswin/unique_resource.h"
+
 #include <winternl.h>
 
 namespace cleaner {
@@ -18,18 +21,13 @@ delete_key_function nt_delete_key()
 
 } // namespace
 
-LONG open_key_itself(HKEY parent, const std::wstring& name, REGSAM access, mcl::mswin::unique_hkey& key)
-{
-    return ::RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, access, key.put());
-}
-
 LONG delete_key_itself(HKEY parent, const std::wstring& name)
 {
     const delete_key_function delete_key = nt_delete_key();
     if (delete_key == nullptr)
         return ERROR_PROC_NOT_FOUND;
     mcl::mswin::unique_hkey key;
-    const LONG opened = open_key_itself(parent, name, DELETE, key);
+    const LONG opened = ferrolink::open_key_as_itself(parent, name, DELETE, key);
     if (opened != ERROR_SUCCESS)
         return opened;
     return static_cast<LONG>(::RtlNtStatusToDosError(delete_key(key.get())));

@@ -3,6 +3,7 @@
 #include "cleaner/mechanisms/registry_key.h"
 #include "cleaner/run_log.h"
 #include "footprint/footprint.h"
+#include "footprint/registry_probe.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <cwchar>
@@ -47,7 +48,7 @@ const int kRelistedAttempts = 4;
 bool still_there(HKEY key, const std::wstring& name)
 {
     unique_hkey child;
-    return open_key_itself(key, name, KEY_QUERY_VALUE, child) != ERROR_FILE_NOT_FOUND;
+    return ferrolink::open_key_as_itself(key, name, KEY_QUERY_VALUE, child) != ERROR_FILE_NOT_FOUND;
 }
 
 // Deletes the subkeys of the open `key` (at `path`) one by one. A deleted subkey makes the next one move into its
@@ -175,7 +176,7 @@ int delete_key(HKEY parent, const std::wstring& name, const std::wstring& path, 
         return 1;
     {
         unique_hkey key;
-        const LONG opened = open_key_itself(parent, name, KEY_READ, key);
+        const LONG opened = ferrolink::open_key_as_itself(parent, name, KEY_READ, key);
         if (opened == ERROR_FILE_NOT_FOUND) {
             log_line("\tRegOpenKeyEx, Key [%s] uninstalled succeed.", wide_to_utf8(path).c_str());
             return 1;

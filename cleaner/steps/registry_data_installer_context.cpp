@@ -1,6 +1,5 @@
 #include "cleaner/steps/registry_data_installer_context.h"
 
-#include "cleaner/mechanisms/registry_key.h"
 #include "cleaner/mechanisms/registry_tree.h"
 #include "cleaner/run_log.h"
 #include "footprint/footprint.h"
@@ -58,7 +57,7 @@ bool delete_present_key(HKEY root, const std::wstring& path, const std::wstring&
     LONG status = open_parent(root, path, parent, leaf);
     if (status == ERROR_SUCCESS) {
         unique_hkey key;
-        status = open_key_itself(parent.get(), leaf, KEY_QUERY_VALUE, key);
+        status = ferrolink::open_key_as_itself(parent.get(), leaf, KEY_QUERY_VALUE, key);
     }
     if (status == ERROR_FILE_NOT_FOUND)
         return true;
