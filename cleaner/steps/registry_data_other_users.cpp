@@ -1,11 +1,9 @@
 #include "cleaner/steps/registry_data_other_users.h"
 
-#include "cleaner/mechanisms/file_disposal.h"
+#include "cleaner/mechanisms/profile_line.h"
 #include "cleaner/mechanisms/registry_tree.h"
 #include "cleaner/run_log.h"
-#include "footprint/folder_entry.h"
 #include "footprint/footprint.h"
-#include "footprint/quick_launch.h"
 #include "footprint/registry_probe.h"
 #include "footprint/user_profiles.h"
 #include "mcl/mswin/unique_resource.h"
@@ -16,50 +14,12 @@ namespace cleaner {
 
 namespace {
 
-using ferrolink::appdata_kind;
-using ferrolink::appdata_location;
 using ferrolink::hive_state;
 using ferrolink::user_hive;
 using ferrolink::user_profile;
-using mcl::mswin::unique_handle;
 using mcl::mswin::unique_hkey;
 
-const wchar_t kTemporaryHivePrefix[] = L"FerrolinkCleaner_";
 const char kRefused[] = "the profile folder is a link or outside the profiles root";
-
-// What was done in one profile, written as one line once the profile is done, and only if anything was found:
-// "\tUser profile <SID>: key [...] deleted." or "...: key [...] failed, lastError:<n>", parts joined by ", ".
-class profile_line {
-public:
-    explicit profile_line(const std::wstring& sid) : sid_(sid) {}
-
-    void deleted(const std::wstring& what) { add(what + L" deleted", true); }
-    void failed(const std::wstring& what, DWORD error)
-    {
-        add(what + L" failed, lastError:" + std::to_wstring(error), false);
-    }
-    // Something of the client that stays, and why.
-    void left(const std::wstring& what, const std::wstring& why) { add(what + L" left: " + why, false); }
-
-    void write() const
-    {
-        if (text_.empty())
-            return;
-        log_line("\tUser profile %s: %s%s", wide_to_utf8(sid_).c_str(), wide_to_utf8(text_).c_str(),
-                 last_deleted_ ? "." : "");
-    }
-
-private:
-    void add(const std::wstring& part, bool deleted)
-    {
-        text_ += (text_.empty() ? L"" : L", ") + part;
-        last_deleted_ = deleted;
-    }
-
-    std::wstring sid_;
-    std::wstring text_;
-    bool last_deleted_ = false;
-};
 
 void log_skipped(const std::wstring& sid, const char* reason)
 {
@@ -156,64 +116,6 @@ bool delete_profile_key(const user_profile& profile)
     return finished;
 }
 
-// Where the user's AppData folder is, read from the user's own hive (loaded for the moment when the user is not
-// logged on). 0, or the error of an unload that left the hive loaded.
-DWORD find_appdata(const user_profile& profile, appdata_location& appdata, std::wstring& hive_file)
-{
-    user_hive hive(profile, kTemporaryHivePrefix + profile.sid, false);
-    appdata = ferrolink::user_appdata(profile, &hive);
-    hive_file = hive.file();
-    return hive.unload();
-}
-
-// Deletes the shortcut in the open Quick Launch folder without following a link, and without changing the
-// attributes of a file that has other names. 0 when there was none.
-DWORD delete_shortcut_in(HANDLE folder)
-{
-    unique_handle file;
-    const DWORD opened =
-        ferrolink::open_in_folder(folder, ferrolink::quick_launch_shortcut, ferrolink::entry_kind::file,
-                                  DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, file);
-    if (opened != 0)
-        return opened;
-    return make_deletable(file.get()) ? dispose(file.get()) : ::GetLastError();
-}
-
-// The shortcut of one profile: 0 when there is nothing to delete, it was deleted or it is not walked; else the
-// error, logged.
-DWORD delete_profile_shortcut(const user_profile& profile)
-{
-    if (profile.skip != ferrolink::profile_skip::none)
-        return 0;
-    appdata_location appdata;
-    std::wstring hive_file;
-    const DWORD unloaded = find_appdata(profile, appdata, hive_file);
-    profile_line line(profile.sid);
-    if (unloaded != 0)
-        line.failed(L"hive [" + hive_file + L"] unload", unloaded);
-    DWORD error = 0;
-    const std::wstring what = L"shortcut [" + ferrolink::quick_launch_shortcut_path(appdata) + L"]";
-    if (appdata.kind == appdata_kind::network) {
-        line.left(what, L"AppData is on the network, not walked");
-    } else if (appdata.kind == appdata_kind::unresolved) {
-        line.left(L"shortcut", L"AppData [" + appdata.path + L"] cannot be resolved for this user, not walked");
-    } else {
-        unique_handle folder;
-        error = ferrolink::open_quick_launch_folder(profile, appdata, folder);
-        // A missing folder holds no shortcut; a refused profile or a link on the way is not walked.
-        if (error == 0)
-            error = delete_shortcut_in(folder.get());
-        if (error == ERROR_PATH_NOT_FOUND || error == ERROR_BAD_PATHNAME || error == ERROR_FILE_NOT_FOUND)
-            error = 0;
-        else if (error == 0)
-            line.deleted(what);
-        else
-            line.failed(what, error);
-    }
-    line.write();
-    return error != 0 ? error : unloaded;
-}
-
 } // namespace
 
 bool delete_profile_keys()
@@ -224,16 +126,6 @@ bool delete_profile_keys()
             finished = false;
     }
     return finished;
-}
-
-int delete_profile_shortcuts()
-{
-    int result = 1;
-    for (const user_profile& profile : ferrolink::other_user_profiles()) {
-        if (delete_profile_shortcut(profile) != 0)
-            result = 0;
-    }
-    return result;
 }
 
 } // namespace cleaner

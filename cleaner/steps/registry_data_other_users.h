@@ -1,5 +1,4 @@
-// Every other user's share of the client: row 5's key in each user's hive (step 6) and shortcut row 3 below each
-// user's AppData folder (step 7). The running account's own are the rows themselves.
+// Step 6 for every other user: row 5's key in each user's hive. The running account's own is the row itself.
 #pragma once
 
 namespace cleaner {
@@ -14,10 +13,5 @@ const unsigned long kUserKeyMostMs = 30000;
 // are logged with the reason, and every outcome for a user's key but "not found" is logged, one line per
 // profile. False when a hive stayed loaded or a key tree was left unfinished at the bound.
 [[nodiscard]] bool delete_profile_keys();
-
-// Deletes the client's Quick Launch shortcut below every walked user's AppData folder, as the user's own shell
-// folders name it. 1 when none failed (missing shortcuts, refused profiles and AppData on the network included),
-// 0 otherwise; one log line per profile where a shortcut was found or AppData was not walked.
-[[nodiscard]] int delete_profile_shortcuts();
 
 } // namespace cleaner

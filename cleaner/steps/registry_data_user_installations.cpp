@@ -1,6 +1,7 @@
 #include "cleaner/steps/registry_data_user_installations.h"
 
 #include "cleaner/mechanisms/component_sweep.h"
+#include "cleaner/mechanisms/profile_line.h"
 #include "cleaner/steps/registry_data_installer_context.h"
 #include "cleaner/steps/registry_data_installer_leftovers.h"
 #include "cleaner/run_log.h"
@@ -13,8 +14,6 @@ namespace cleaner {
 namespace {
 
 using ferrolink::user_installation;
-
-const wchar_t kTemporaryHivePrefix[] = L"FerrolinkCleaner_";
 
 // The user's profile as ProfileList names it; for the running account (not listed there) its hive is loaded
 // under its SID all the same.

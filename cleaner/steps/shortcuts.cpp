@@ -2,7 +2,7 @@
 
 #include "cleaner/mechanisms/file_disposal.h"
 #include "cleaner/mechanisms/folder_tree.h"
-#include "cleaner/steps/registry_data_other_users.h"
+#include "cleaner/steps/shortcuts_other_users.h"
 #include "footprint/footprint.h"
 #include "cleaner/run_log.h"
 #include "footprint/shell_paths.h"
