@@ -4,6 +4,7 @@
 #include "helper/unique_helper.h"
 #include "helper_cli/console_output.h"
 #include "helper_cli/helper_command.h"
+#include "helper_cli/self_tests.h"
 
 #include <cstdarg>
 
@@ -127,3 +128,12 @@ std::int32_t release_client_protection(FILE* log)
 }
 
 } // namespace cleaner
+
+// The interpreter leaves its self-test command ("-ut service") to the program that links it. The cleaner builds
+// only unprotect commands and carries no self-tests: theirs query the agent's automation object, which would bring
+// COM (ole32, oleaut32) into the elevated cleaner for a command it never gives. Defined beside the step that pulls
+// the interpreter in, so that a linker reading libraries in order has it before the interpreter asks for it.
+void run_self_tests(iovchelper*)
+{
+    helper_cli::write_line("Command failed.");
+}
