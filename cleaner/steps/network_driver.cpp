@@ -22,6 +22,12 @@ using mcl::mswin::unique_hdevinfo;
 using mcl::mswin::unique_hmodule;
 using mcl::mswin::unique_local_block;
 
+// The narrow (ANSI) SetupAPI calls for the packages are the ones the step has always made: the client's driver
+// markers are narrow texts, matched byte for byte in the source INF name that SetupQueryInfOriginalFileInformationA
+// gives in that form. What goes into them is safe: a published name is listed wide and passed only when every
+// character converts to itself in the active code page (to_active_code_page), so each call names the very package
+// that was listed, never a lookalike. The adapters are listed by class GUID alone, where the A and W forms of
+// SetupDiGetClassDevs are the same call, and their hardware ids are read wide.
 const DWORD kHardwareIdBytes = 256;
 const DWORD kInfListSpare = 256;
 

@@ -21,7 +21,11 @@ const DWORD kStoppedServiceGoneMs = 2000;
 
 enum class removal { gone, absent, not_removed };
 
-// True when the service reported it had stopped.
+// True when the service reported it had stopped. The sleep is alertable so that an APC or I/O completion routine
+// queued to the run's one thread runs during this wait (up to a minute) instead of after it. None is queued today:
+// step 2 has released its helpers, with their threads and pipes, before step 3 runs. Should one end a sleep early,
+// that poll still counts in full: the wait can only end sooner, and the service is then deleted while it stops,
+// as after the limit.
 bool wait_while_stop_pending(SC_HANDLE service, DWORD limit_ms)
 {
     SERVICE_STATUS status = {};
