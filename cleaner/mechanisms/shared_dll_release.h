@@ -1,4 +1,4 @@
-// Step 6: the client's share of the legacy reference count of a shared file (SharedDLLs).
+// For the component sweep (step 6): the client's share of the legacy reference count of a shared file (SharedDLLs).
 #pragma once
 
 #include <string>

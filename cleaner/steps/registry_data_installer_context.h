@@ -1,4 +1,4 @@
-// Where Windows Installer registers a product in one context (per machine, or per user), and deleting a key there
+// Step 6: where Windows Installer registers a product in one context (per machine, or per user), and deleting a key there
 // that may lie in a hive its user can write.
 #pragma once
 
