@@ -30,6 +30,9 @@ const int kExitRestartRequired = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
 const int kExitFailure = 1603;          // ERROR_INSTALL_FAILURE
 const int kExitNoLog = 1;
 const char kRule[] = "=============================================================================";
+// Step 2's console text when the protection stays. "\ntFailed" (a line break, then the letter t) is the run's
+// established text, not a slip: tools that read the console may match it, so it stays as it is.
+const char kProtectionFailed[] = "failed\ntFailed to stop unprotect action. Maybe an exe installer? Continue...";
 const char kFailureText[] =
     "\nFailed to uninstall Ferrolink.\nPlease check the failure reason from the log and contact your support "
     "for more information.";
@@ -170,21 +173,11 @@ step_effect read_result(reading read, const step_result& result)
         console_line("succeed");
         return step_effect::goes_on;
     case reading::protection:
-        if (result.code == 0) {
-            console_line("succeed");
-            return step_effect::goes_on;
-        }
-        // "\ntFailed" (a line break, then the letter t) is the run's established console text, not a slip: tools
-        // that read the console may match it, so it stays as it is.
-        console_line("failed\ntFailed to stop unprotect action. Maybe an exe installer? Continue...");
+        console_line("%s", result.code == 0 ? "succeed" : kProtectionFailed);
         return step_effect::goes_on;
     case reading::ends_run_on_0:
-        if (result.code == 0) {
-            console_line("failed");
-            return step_effect::ends_run;
-        }
-        console_line("succeed");
-        return step_effect::goes_on;
+        console_line("%s", result.code != 0 ? "succeed" : "failed");
+        return result.code != 0 ? step_effect::goes_on : step_effect::ends_run;
     case reading::counted:
         return result.code != 0 ? step_effect::goes_on : step_effect::fails_verdict;
     }
