@@ -1,7 +1,7 @@
 // The install-folder walk of the cleaner against the command processor's own tree removal, in the same run:
 // delete_folder_tree over 10,000 files in nested folders, with its run-log line for every file and folder,
 // against "cmd /c rmdir /s /q" on an identical tree. Works in a folder of its own under the temp folder.
-#include "cleaner/folder_tree.h"
+#include "cleaner/mechanisms/folder_tree.h"
 #include "cleaner/run_log.h"
 
 #include "bench_clock.h"

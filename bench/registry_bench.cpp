@@ -2,8 +2,8 @@
 //   the components sweep over 20,000 component keys, against opening each key and querying the product's value;
 //   the recursive key deleter over a tree of about 10,000 keys, against RegDeleteTreeW.
 // Works under a key of its own in HKCU and removes it at the end.
-#include "cleaner/component_sweep.h"
-#include "cleaner/registry_tree.h"
+#include "cleaner/mechanisms/component_sweep.h"
+#include "cleaner/mechanisms/registry_tree.h"
 
 #include "bench_clock.h"
 

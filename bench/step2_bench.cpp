@@ -4,7 +4,7 @@
 //   makes four such cycles, each with one request more, and its goal is at most 4 x 150 ms;
 //   one whole "FerrolinkCleaner.exe -auto" on the demo footprint, each step timed from the moment its title
 //   line reaches the run log.
-#include "cleaner/protection_release.h"
+#include "cleaner/steps/protection.h"
 #include "helper/unique_helper.h"
 #include "mcl/mswin/unique_resource.h"
 

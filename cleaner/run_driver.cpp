@@ -1,18 +1,18 @@
 #include "cleaner/run_driver.h"
 
 #include "cleaner/command_line.h"
-#include "cleaner/driver_removal.h"
-#include "cleaner/file_removal.h"
-#include "footprint/footprint.h"
-#include "cleaner/installer_check.h"
-#include "cleaner/log_file.h"
-#include "cleaner/process_stop.h"
-#include "cleaner/protection_release.h"
-#include "cleaner/registry_cleanup.h"
+#include "cleaner/mechanisms/log_file.h"
+#include "cleaner/mechanisms/run_privileges.h"
 #include "cleaner/run_log.h"
-#include "cleaner/run_privileges.h"
-#include "cleaner/service_removal.h"
-#include "cleaner/shortcut_removal.h"
+#include "cleaner/steps/install_folder.h"
+#include "cleaner/steps/installer_registration.h"
+#include "cleaner/steps/network_driver.h"
+#include "cleaner/steps/processes.h"
+#include "cleaner/steps/protection.h"
+#include "cleaner/steps/registry_data.h"
+#include "cleaner/steps/services.h"
+#include "cleaner/steps/shortcuts.h"
+#include "footprint/footprint.h"
 #include "fl_version.h"
 
 #include <cstdlib>
@@ -30,6 +30,9 @@ const int kExitRestartRequired = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
 const int kExitFailure = 1603;          // ERROR_INSTALL_FAILURE
 const int kExitNoLog = 1;
 const char kRule[] = "=============================================================================";
+// Step 2's console text when the protection stays. "\ntFailed" (a line break, then the letter t) is the run's
+// established text, not a slip: tools that read the console may match it, so it stays as it is.
+const char kProtectionFailed[] = "failed\ntFailed to stop unprotect action. Maybe an exe installer? Continue...";
 const char kFailureText[] =
     "\nFailed to uninstall Ferrolink.\nPlease check the failure reason from the log and contact your support "
     "for more information.";
@@ -83,71 +86,102 @@ void write_log_header()
     }
 }
 
-// Step 1. False aborts the run.
-bool stop_client_processes()
+// What a step returned: its code and, for step 1, the image that the code is about.
+struct step_result {
+    int code;
+    const wchar_t* image;
+};
+
+// How the driver reads a step's code; read_result() is where every reading is done.
+enum class reading {
+    process_stop,    // step 1: 0 stopped, 1 not running, 2 process list unavailable, 3 termination failed
+    protection,      // step 2: 0 released, anything else not; reported, never counted
+    ends_run_on_0,   // step 3: non-zero success, 0 ends the run
+    counted,         // steps 4 to 8: non-zero success, 0 fails the verdict and the run goes on
+};
+
+enum class step_effect { goes_on, fails_verdict, ends_run };
+
+struct step {
+    const char* console_title;  // written as it is before the step; null: the console line before goes on
+    const char* log_title;
+    step_result (*run)();
+    reading read;
+};
+
+// Step 1: the client's images in their order, each only while the one before was stopped or not running.
+step_result stop_client_processes()
 {
-    console_text("1.Stopping Ferrolink process..........");
-    log_line("1.Check and stop FLGui.exe and FLIdle.exe");
+    step_result result = {1, nullptr};
     for (const wchar_t* image : ferrolink::process_images) {
-        const int result = stop_process(image);
-        if (result == 2) {
+        result = {stop_process(image), image};
+        if (result.code == 2 || result.code == 3)
+            break;
+    }
+    return result;
+}
+
+// Step 2 writes its lines to the run log it is given.
+step_result release_protection()
+{
+    return {release_client_protection(run_log), nullptr};
+}
+
+// Step 6 keeps the saved connection profiles in automatic mode.
+step_result delete_client_registry_data()
+{
+    return {delete_registry_data(automatic_mode), nullptr};
+}
+
+template <int (*Step)()>
+step_result plain_step()
+{
+    return {Step(), nullptr};
+}
+
+// The steps in their order. Step 2's console title ends its line: its verdict goes on the next one.
+const step kSteps[] = {
+    {"1.Stopping Ferrolink process..........", "1.Check and stop FLGui.exe and FLIdle.exe", stop_client_processes,
+     reading::process_stop},
+    {"2.Unprotecting Ferrolink resources..........\n", "2.Try to stop Ferrolink protection", release_protection,
+     reading::protection},
+    {"3.Stopping Ferrolink service..........", "3.Try to stop and uninstall Ferrolink Service",
+     plain_step<remove_services>, reading::ends_run_on_0},
+    {"4.Uninstalling Ferrolink..........", "4.Try to uninstall Ferrolink Driver", plain_step<remove_driver>,
+     reading::counted},
+    {nullptr, "5.Try to delete Ferrolink files", plain_step<delete_files>, reading::counted},
+    {nullptr, "6.Try to delete Ferrolink register data", delete_client_registry_data, reading::counted},
+    {nullptr, "7.Try to clean Ferrolink quick link", plain_step<delete_shortcuts>, reading::counted},
+    {nullptr, "8.Check whether insalled by msi installer", plain_step<check_installer_registration>,
+     reading::counted},
+};
+
+// The one place where a step's result is read: the lines it earns, and what it does to the run.
+step_effect read_result(reading read, const step_result& result)
+{
+    switch (read) {
+    case reading::process_stop:
+        if (result.code == 2) {
             log_line("\tPlease Restart the Ferrolink Cleaner again");
-            return false;
+            return step_effect::ends_run;
         }
-        if (result == 3) {
-            log_line("\tCan not stop %s. Please it stop by task manager.", wide_to_utf8(image).c_str());
-            return false;
+        if (result.code == 3) {
+            log_line("\tCan not stop %s. Please it stop by task manager.", wide_to_utf8(result.image).c_str());
+            return step_effect::ends_run;
         }
-    }
-    log_line("\tsucceed");
-    console_line("succeed");
-    return true;
-}
-
-// Step 2. Its result is reported, but the run goes on either way and the verdict does not count it.
-void release_protection()
-{
-    console_line("2.Unprotecting Ferrolink resources..........");
-    log_line("2.Try to stop Ferrolink protection");
-    if (release_client_protection(run_log) == 0) {
+        log_line("\tsucceed");
         console_line("succeed");
-        return;
+        return step_effect::goes_on;
+    case reading::protection:
+        console_line("%s", result.code == 0 ? "succeed" : kProtectionFailed);
+        return step_effect::goes_on;
+    case reading::ends_run_on_0:
+        console_line("%s", result.code != 0 ? "succeed" : "failed");
+        return result.code != 0 ? step_effect::goes_on : step_effect::ends_run;
+    case reading::counted:
+        return result.code != 0 ? step_effect::goes_on : step_effect::fails_verdict;
     }
-    console_line("failed\ntFailed to stop unprotect action. Maybe an exe installer? Continue...");
-}
-
-// Step 3. False aborts the run.
-bool remove_client_services()
-{
-    console_text("3.Stopping Ferrolink service..........");
-    log_line("3.Try to stop and uninstall Ferrolink Service");
-    if (remove_services() == 0) {
-        console_line("failed");
-        return false;
-    }
-    console_line("succeed");
-    return true;
-}
-
-// One of steps 4 to 8: its log title, then the step; true when it succeeded.
-bool run_step(const char* log_title, int (*step)())
-{
-    log_line("%s", log_title);
-    return step() != 0;
-}
-
-// Steps 4 to 8 all run, whatever each returns; the verdict needs every one of them to succeed.
-bool run_removal_steps()
-{
-    console_text("4.Uninstalling Ferrolink..........");
-    bool all_succeeded = true;
-    all_succeeded &= run_step("4.Try to uninstall Ferrolink Driver", remove_driver);
-    all_succeeded &= run_step("5.Try to delete Ferrolink files", delete_files);
-    all_succeeded &= run_step("6.Try to delete Ferrolink register data",
-                              [] { return delete_registry_data(automatic_mode); });
-    all_succeeded &= run_step("7.Try to clean Ferrolink quick link", delete_shortcuts);
-    all_succeeded &= run_step("8.Check whether insalled by msi installer", check_installer_registration);
-    return all_succeeded;
+    return step_effect::goes_on;
 }
 
 void write_verdict(bool succeeded)
@@ -170,17 +204,25 @@ void write_restart_notice()
     console_line("%s", kRule);
 }
 
+// Every step in its order; one that ends the run leaves the rest undone. True when the verdict is success:
+// steps 4 to 8 all run, and every one of them must succeed.
 bool run_steps()
 {
     // Without it, step 1 fails on the processes of any other account. Its absence is not reported here: step 1
     // logs what it then cannot stop.
     enable_run_privileges();
-    if (!stop_client_processes())
-        return false;
-    release_protection();
-    if (!remove_client_services())
-        return false;
-    return run_removal_steps();
+    bool succeeded = true;
+    for (const step& each : kSteps) {
+        if (each.console_title != nullptr)
+            console_text("%s", each.console_title);
+        log_line("%s", each.log_title);
+        const step_effect effect = read_result(each.read, each.run());
+        if (effect == step_effect::ends_run)
+            return false;
+        if (effect == step_effect::fails_verdict)
+            succeeded = false;
+    }
+    return succeeded;
 }
 
 // The same condition in both modes: an interactive run shows the restart notice exactly then.

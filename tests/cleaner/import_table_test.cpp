@@ -69,4 +69,17 @@ TEST(shipped_programs, import_only_known_dlls)
     }
 }
 
+// The cleaner and the audit need no COM: neither brings ole32 or oleaut32 into its process (the helper tool's
+// self-tests are the only users of the agent's automation object).
+TEST(shipped_programs, cleaner_and_audit_import_no_com)
+{
+    for (const wchar_t* program : {L"FerrolinkCleaner.exe", L"FerrolinkAudit.exe"}) {
+        SCOPED_TRACE(narrow(program));
+        const std::vector<std::string> dlls = imported_dlls(bin_path(program));
+        EXPECT_NE(dlls.end(), std::find(dlls.begin(), dlls.end(), "kernel32.dll")) << "import table not read";
+        for (const char* com : {"ole32.dll", "oleaut32.dll"})
+            EXPECT_EQ(dlls.end(), std::find(dlls.begin(), dlls.end(), com)) << com;
+    }
+}
+
 } // namespace

@@ -1,0 +1,56 @@
+#include "cleaner/mechanisms/account_trust.h"
+
+#include "mcl/mswin/unique_resource.h"
+
+#include <cstring>
+#include <iterator>
+
+namespace cleaner {
+
+namespace {
+
+using mcl::mswin::unique_handle;
+using mcl::mswin::unique_local_block;
+
+// NT SERVICE\TrustedInstaller, S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464: it owns the
+// system's own folders.
+const DWORD kTrustedInstaller[] = {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464};
+
+bool is_trusted_installer(PSID sid)
+{
+    const SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+    if (std::memcmp(::GetSidIdentifierAuthority(sid)->Value, nt_authority.Value, sizeof(nt_authority.Value)) != 0 ||
+        *::GetSidSubAuthorityCount(sid) != std::size(kTrustedInstaller))
+        return false;
+    for (DWORD i = 0; i < std::size(kTrustedInstaller); ++i) {
+        if (*::GetSidSubAuthority(sid, i) != kTrustedInstaller[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool is_run_account(PSID sid)
+{
+    unique_handle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
+        return false;
+    DWORD size = 0;
+    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    if (size == 0)
+        return false;
+    const unique_local_block<TOKEN_USER> user(size);
+    return user && ::GetTokenInformation(token.get(), TokenUser, user.get(), size, &size) &&
+           ::EqualSid(sid, user.get()->User.Sid);
+}
+
+bool is_administrative_account(PSID sid)
+{
+    if (sid == nullptr || !::IsValidSid(sid))
+        return false;
+    return ::IsWellKnownSid(sid, WinLocalSystemSid) || ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+           is_trusted_installer(sid) || is_run_account(sid);
+}
+
+} // namespace cleaner

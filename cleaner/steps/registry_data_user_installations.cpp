@@ -1,0 +1,98 @@
+#include "cleaner/steps/registry_data_user_installations.h"
+
+#include "cleaner/mechanisms/component_sweep.h"
+#include "cleaner/mechanisms/profile_line.h"
+#include "cleaner/steps/registry_data_installer_context.h"
+#include "cleaner/steps/registry_data_installer_leftovers.h"
+#include "cleaner/run_log.h"
+#include "footprint/footprint.h"
+#include "footprint/user_data.h"
+#include "footprint/user_profiles.h"
+
+namespace cleaner {
+
+namespace {
+
+using ferrolink::user_installation;
+
+// The user's profile as ProfileList names it; for the running account (not listed there) its hive is loaded
+// under its SID all the same.
+ferrolink::user_profile profile_of(const std::wstring& sid)
+{
+    for (ferrolink::user_profile& profile : ferrolink::other_user_profiles()) {
+        if (::CompareStringOrdinal(profile.sid.c_str(), -1, sid.c_str(), -1, TRUE) == CSTR_EQUAL)
+            return profile;
+    }
+    return {sid, std::wstring()};
+}
+
+installer_context user_context(const user_installation& installation, const ferrolink::user_hive& hive)
+{
+    const std::wstring own = hive.name() + L"\\" + ferrolink::user_installer_key;
+    const std::wstring managed = ferrolink::managed_installer_path(installation.sid);
+    return {installation.sid, {{HKEY_USERS, own, L"HKU\\" + own}, {HKEY_LOCAL_MACHINE, managed, L"HKLM\\" + managed}}};
+}
+
+// The registration first (the user's own, then the managed one), the user data that names the package last.
+bool delete_registration(const installer_context& context, const user_installation& installation,
+                         const std::wstring& hive_name)
+{
+    const ferrolink::product_codes& codes = installation.codes;
+    bool gone = true;
+    for (const installer_root& root : context.roots) {
+        for (const std::wstring& key :
+             {ferrolink::context_products + codes.packed, ferrolink::context_features + codes.packed,
+              ferrolink::context_upgrade_codes + std::wstring(ferrolink::packed_upgrade_code)})
+            gone = delete_present_key(root.root, root.path + key, root.shown + key) && gone;
+    }
+    const std::wstring uninstall = hive_name + L"\\" + ferrolink::user_uninstall_key + codes.braced;
+    gone = delete_present_key(HKEY_USERS, uninstall, L"HKU\\" + uninstall) && gone;
+    const std::wstring user_data = ferrolink::user_data_path(installation.sid);
+    const std::wstring product = user_data + ferrolink::user_data_products + codes.packed;
+    gone = delete_present_key(HKEY_LOCAL_MACHINE, product, L"HKLM\\" + product) && gone;
+    bool released_all = false;
+    if (!sweep_components_under(HKEY_LOCAL_MACHINE, user_data + ferrolink::user_data_components, codes.packed,
+                                &released_all) ||
+        !released_all) {
+        log_key_left(L"HKLM\\" + user_data + ferrolink::user_data_components + codes.packed);
+        gone = false;
+    }
+    return gone;
+}
+
+bool delete_user_installation(const user_installation& installation)
+{
+    const std::string sid = wide_to_utf8(installation.sid);
+    log_line("\tUser installation [%s] GUID:%s,S_GUID:%s", sid.c_str(), wide_to_utf8(installation.codes.bare).c_str(),
+             wide_to_utf8(installation.codes.packed).c_str());
+    ferrolink::user_hive hive(profile_of(installation.sid), kTemporaryHivePrefix + installation.sid, true);
+    if (hive.state() != ferrolink::hive_state::reachable) {
+        log_line("\tUser installation [%s]: hive [%s] failed, lastError:%lu, installation left whole", sid.c_str(),
+                 wide_to_utf8(hive.file()).c_str(), hive.error());
+        return false;
+    }
+    const installer_context context = user_context(installation, hive);
+    const product_leftovers leftovers = read_product_leftovers(context, installation.codes);
+    bool gone = delete_registration(context, installation, hive.name());
+    if (gone)
+        gone = delete_product_leftovers(context, leftovers);
+    else
+        keep_product_leftovers(leftovers);
+    const DWORD unloaded = hive.unload();
+    if (unloaded != 0)
+        log_line("\tUser installation [%s]: hive [%s] unload failed, lastError:%lu", sid.c_str(),
+                 wide_to_utf8(hive.file()).c_str(), unloaded);
+    return gone;
+}
+
+} // namespace
+
+bool delete_user_installations(const std::vector<user_installation>& installations)
+{
+    bool all = true;
+    for (const user_installation& installation : installations)
+        all = delete_user_installation(installation) && all;
+    return all;
+}
+
+} // namespace cleaner

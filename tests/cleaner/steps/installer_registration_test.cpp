@@ -1,0 +1,94 @@
+#include "captured_log.h"
+#include "cleaner/steps/installer_registration.h"
+#include "cleaner/steps/registry_data.h"
+#include "registry_test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace fltest;
+
+namespace {
+
+const std::wstring kProducts = L"Installer\\Products";
+
+std::wstring product_key(const wchar_t* packed)
+{
+    return kProducts + L"\\" + packed;
+}
+
+void expect_nothing_found()
+{
+    captured_log log;
+    EXPECT_EQ(1, cleaner::check_installer_registration());
+    EXPECT_EQ("\tCan not find Orvane Ferrolink Register\n", log.text());
+    EXPECT_FALSE(cleaner::restart_required);
+}
+
+TEST(installer_check, nothing_registered_under_the_name_is_success)
+{
+    expect_nothing_found();
+}
+
+TEST(installer_check, deletes_the_registration_with_the_exact_name_and_asks_for_a_restart)
+{
+    installed_msi lower_case(kLowerCasePackage);
+    installed_msi by_name(kByNamePackage);
+    ASSERT_TRUE(lower_case.installed() && by_name.installed());
+    {
+        captured_log log;
+        EXPECT_EQ(1, cleaner::check_installer_registration());
+        EXPECT_EQ("\tFind ProductName in RegOpenKeyEx\n\tTry to delete Orvane Ferrolink Register\n", log.text());
+        EXPECT_TRUE(cleaner::restart_required);
+    }
+    EXPECT_FALSE(key_exists(HKEY_CLASSES_ROOT, product_key(kByNamePackage.packed_product)));
+    EXPECT_TRUE(key_exists(HKEY_CLASSES_ROOT, product_key(kLowerCasePackage.packed_product)));
+    expect_nothing_found();
+}
+
+TEST(installer_check, finds_nothing_after_the_registry_cleanup_took_the_clients_product)
+{
+    installed_msi client(kClientPackage);
+    ASSERT_TRUE(client.installed());
+    {
+        captured_log cleanup;
+        EXPECT_EQ(1, cleaner::delete_registry_data(false));
+    }
+    expect_nothing_found();
+}
+
+TEST(installer_check, reads_the_name_as_stored_and_passes_over_names_that_are_no_text)
+{
+    // Enumerated in this order: the binary one is looked at and passed over first.
+    const std::wstring binary = product_key(L"0000FFFF0000FFFF0000FFFF0000FFF1");
+    const std::wstring unterminated = product_key(L"0000FFFF0000FFFF0000FFFF0000FFF2");
+    const std::wstring name = L"Orvane Ferrolink";
+    const DWORD bytes = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    ASSERT_TRUE(set_raw(HKEY_CLASSES_ROOT, binary, L"ProductName", REG_BINARY, name.c_str(), bytes));
+    ASSERT_TRUE(set_raw(HKEY_CLASSES_ROOT, unterminated, L"ProductName", REG_SZ, name.c_str(), bytes));
+    captured_log log;
+    EXPECT_EQ(1, cleaner::check_installer_registration());
+    const bool binary_left = key_exists(HKEY_CLASSES_ROOT, binary);
+    const bool unterminated_left = key_exists(HKEY_CLASSES_ROOT, unterminated);
+    delete_tree(HKEY_CLASSES_ROOT, binary);
+    delete_tree(HKEY_CLASSES_ROOT, unterminated);
+    EXPECT_TRUE(binary_left);
+    EXPECT_FALSE(unterminated_left);
+    EXPECT_EQ("\tFind ProductName in RegOpenKeyEx\n\tTry to delete Orvane Ferrolink Register\n", log.text());
+}
+
+TEST(installer_check, without_a_products_key_it_fails)
+{
+    if (!subkey_names(HKEY_CLASSES_ROOT, kProducts).empty())
+        GTEST_SKIP() << "products are registered in this prefix; their key stays";
+
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CLASSES_ROOT, kProducts.c_str()));
+    captured_log log;
+    const int result = cleaner::check_installer_registration();
+    const std::string text = log.text();
+    // The prefix's products key comes back as the template made it.
+    ASSERT_TRUE(set_string(HKEY_CLASSES_ROOT, kProducts, L"", L""));
+    EXPECT_EQ(0, result);
+    EXPECT_EQ("\t Failed to RegOpenKeyEx [Installer\\Products]\n", text);
+}
+
+} // namespace
