@@ -2,9 +2,9 @@
 
 #include "mcl/payload.h"
 
-#include <gtest/gtest.h>
+#include "test_support.h"
 
-#include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
@@ -27,27 +27,9 @@ TEST(Utf, WideBecomesUtf8AndBack)
     EXPECT_EQ(mcl::mswin::wide_to_utf8(L""), "");
 }
 
-std::string platform_utf8(const std::wstring& text)
-{
-    const int size = static_cast<int>(text.size());
-    std::string narrow(static_cast<std::size_t>(size) * 3, '\0');
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, &narrow[0], size * 3, nullptr, nullptr);
-    narrow.resize(static_cast<std::size_t>(bytes > 0 ? bytes : 0));
-    return narrow;
-}
-
-std::wstring platform_wide(const std::string& text)
-{
-    const int size = static_cast<int>(text.size());
-    std::wstring wide(text.size(), L'\0');
-    const int units = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], size);
-    wide.resize(static_cast<std::size_t>(units > 0 ? units : 0));
-    return wide;
-}
-
 // Every run log line with a name from the machine goes through wide_to_utf8, so it must give the bytes the
-// platform converter gives, unpaired surrogates included; and the UTF-8 it makes converts back as the platform
-// converts it. Every string of four units out of the ones where UTF-8 changes its form.
+// platform converter (fltest::narrow) gives, unpaired surrogates included; and the UTF-8 it makes converts back
+// as the platform converts it. Every string of four units out of the ones where UTF-8 changes its form.
 TEST(Utf, AgreesWithThePlatformConverterOnEveryShortWideString)
 {
     const wchar_t units[] = {0,      L'a',   0x7F,   0x80,   0x7FF,  0x800,  0xD7FF, 0xD800,
@@ -59,7 +41,7 @@ TEST(Utf, AgreesWithThePlatformConverterOnEveryShortWideString)
                 for (const wchar_t d : units) {
                     const std::wstring text{a, b, c, d};
                     const std::string narrow = mcl::mswin::wide_to_utf8(text);
-                    if (narrow != platform_utf8(text) || mcl::mswin::utf8_to_wide(narrow) != platform_wide(narrow))
+                    if (narrow != fltest::narrow(text) || mcl::mswin::utf8_to_wide(narrow) != fltest::widen(narrow))
                         ++differing;
                 }
     EXPECT_EQ(differing, 0);
