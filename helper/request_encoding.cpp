@@ -1,6 +1,7 @@
 #include "helper/helper_wire.h"
 
 #include "mcl/payload.h"
+#include "mcl/utf8.h"
 
 namespace helper_wire {
 
@@ -28,6 +29,12 @@ bool encode_records(mcl::binary_t& payload, const std::vector<Record>& records)
 }
 
 } // namespace
+
+bool utf8_to_utf16(const char* text, std::u16string& units)
+{
+    return mcl::utf8_to_utf16(text != nullptr ? std::string_view(text) : std::string_view(), units,
+                              mcl::ill_formed::fail);
+}
 
 std::string folder_of(const char* path)
 {

@@ -27,11 +27,11 @@ public:
     bool set();
     bool reset();
     bool is_set() const;
-    HANDLE handle() const { return handle_; }
+    HANDLE handle() const { return owned_ ? owned_.get() : borrowed_; }
 
 private:
-    HANDLE handle_ = nullptr;
-    bool borrowed_ = false;
+    mswin::unique_handle owned_;  // made here, closed with the wrapper
+    HANDLE borrowed_ = nullptr;   // someone else's: used, never closed here
     mswin::unique_hlocal descriptor_;
     SECURITY_ATTRIBUTES attributes_{};
 };

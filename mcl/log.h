@@ -25,7 +25,10 @@ logger* installed_logger();
 // True when a message of the library's severity would be written.
 bool log_enabled();
 
-// Formats "[function:line] - " + the printf-formatted text and hands it to the installed logger.
+// Formats "[function:line] - " + the printf-formatted text and hands it to the installed logger. `function` is
+// the qualified name of the calling function and `line` a source line of that function, as the prefix prints
+// them. The line is a fixed number of each message, not the __LINE__ of the call, so that a message keeps its
+// prefix whatever is edited around it and whatever reads the logs goes on finding it.
 void log_message(const char* function, int line, const char* format, ...);
 
 // Writes "yyyy/mm/dd hh:mm:ss, text" to the logger's stream (and the text to standard output when echo is

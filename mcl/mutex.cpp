@@ -4,6 +4,8 @@
 #include "mcl/mswin/error_text.h"
 #include "mcl/mswin/security.h"
 
+#include <utility>
+
 namespace mcl {
 
 namespace {
@@ -14,20 +16,13 @@ int code_of(DWORD error) { return static_cast<int>(error); }
 
 } // namespace
 
-mutex::mutex(HANDLE imported_handle) : imported_(1), handle_(imported_handle) {}
+mutex::mutex(HANDLE imported_handle) : imported_(1), imported_handle_(imported_handle) {}
 
+// The handle itself goes with its owner (an imported one stays open).
 mutex::~mutex()
 {
-    if (handle_ != nullptr) {
-        if (acquired_)
-            ::ReleaseMutex(handle_);
-        if (!imported_)
-            ::CloseHandle(handle_);
-        handle_ = nullptr;
-    }
-    descriptor_.reset();
-    imported_ = 0;
-    acquired_ = 0;
+    if (acquired_ && handle() != nullptr)
+        ::ReleaseMutex(handle());
 }
 
 int mutex::create(const char* name, const unsigned char* inherit)
@@ -36,7 +31,7 @@ int mutex::create(const char* name, const unsigned char* inherit)
         MCL_LOG("mcl::mutex::create", 37, "Re-create mutex is not supported, this is imported mutex");
         return -1;
     }
-    if (handle_ != nullptr) {
+    if (handle() != nullptr) {
         MCL_LOG("mcl::mutex::create", 41, "Re-create mutex is not supported, the mutex has already been created");
         return -2;
     }
@@ -49,28 +44,27 @@ int mutex::create(const char* name, const unsigned char* inherit)
         attributes = &attributes_;
     }
     ::SetLastError(ERROR_SUCCESS);
-    handle_ = ::CreateMutexA(attributes, FALSE, name);
+    mswin::unique_handle made(::CreateMutexA(attributes, FALSE, name));
     const DWORD error = ::GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED) {
-        if (handle_ != nullptr)
-            ::CloseHandle(handle_);
-        handle_ = nullptr;
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)
         return -2;
-    }
-    if (handle_ != nullptr)
+    if (made) {
+        owned_ = std::move(made);
         return 0;
+    }
     MCL_LOG("mcl::mutex::create", 72, "Failed to create mutex, error [%d:%s]", code_of(error), mswin::error_text(error));
     return -1;
 }
 
 int mutex::open(const char* name)
 {
-    if (handle_ != nullptr)
+    if (handle() != nullptr)
         return -2;
-    handle_ = ::OpenMutexA(open_rights, FALSE, name);
-    if (handle_ != nullptr)
-        return 0;
+    const HANDLE opened = ::OpenMutexA(open_rights, FALSE, name);
     const DWORD error = ::GetLastError();
+    owned_.reset(opened);
+    if (owned_)
+        return 0;
     MCL_LOG("mcl::mutex::open", 92, "Failed to open mutex \"%s\", error [%d:%s]", name != nullptr ? name : "",
             code_of(error), mswin::error_text(error));
     return -1;
@@ -78,11 +72,11 @@ int mutex::open(const char* name)
 
 int mutex::acquire(DWORD timeout_ms)
 {
-    if (handle_ == nullptr)
+    if (handle() == nullptr)
         return -3;
     if (acquired_)
         return 0;
-    const DWORD result = ::WaitForSingleObject(handle_, timeout_ms);
+    const DWORD result = ::WaitForSingleObject(handle(), timeout_ms);
     if (result == WAIT_OBJECT_0) {
         acquired_ = 1;
         return 0;
@@ -98,17 +92,17 @@ int mutex::acquire(DWORD timeout_ms)
         return -1;
     }
     // Abandoned: we own it now, but what it guarded may be half-done. Hand it back and report failure.
-    ::ReleaseMutex(handle_);
+    ::ReleaseMutex(handle());
     return -1;
 }
 
 int mutex::release()
 {
-    if (handle_ == nullptr)
+    if (handle() == nullptr)
         return -3;
     if (!acquired_)
         return 0;
-    if (!::ReleaseMutex(handle_)) {
+    if (!::ReleaseMutex(handle())) {
         const DWORD error = ::GetLastError();
         MCL_LOG("mcl::mutex::release", 137, "Failed to release the mutex, error [%d:%s]", code_of(error),
                 mswin::error_text(error));

@@ -26,13 +26,14 @@ public:
     int create(const char* name, const unsigned char* inherit = nullptr);
     int open(const char* name);
 
-    HANDLE handle() const { return handle_; }
+    HANDLE handle() const { return owned_ ? owned_.get() : imported_handle_; }
     bool acquired() const { return acquired_ != 0; }
 
 private:
-    unsigned char imported_ = 0;
+    unsigned char imported_ = 0;  // handed in: never created again
     unsigned char acquired_ = 0;
-    HANDLE handle_ = nullptr;
+    mswin::unique_handle owned_;       // created or opened here, closed with the object
+    HANDLE imported_handle_ = nullptr;  // someone else's: used, never closed here
     mswin::unique_hlocal descriptor_;
     SECURITY_ATTRIBUTES attributes_{};
 };

@@ -49,4 +49,16 @@ TEST(Event, UnnamedEventsAndBorrowedHandles)
     EXPECT_EQ(owned.create(), 0);  // usable again after close
 }
 
+// The wrapper holds the only handle of its named event: once it is gone, so is the event.
+TEST(Event, OwnedHandleClosesWithTheWrapper)
+{
+    const std::string name = unique_event_name();
+    {
+        mcl::event named;
+        ASSERT_EQ(named.create_named(name.c_str()), 0);
+    }
+    EXPECT_EQ(::OpenEventA(SYNCHRONIZE, FALSE, name.c_str()), nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 } // namespace

@@ -193,4 +193,18 @@ TEST(Mutex, DestructionReleasesAHeldMutex)
     ::ReleaseMutex(keeper.handle());
 }
 
+// A created and an opened handle both close with their objects: then nothing holds the named mutex.
+TEST(Mutex, CreatedAndOpenedHandlesCloseWithTheirObjects)
+{
+    const std::string name = unique_mutex_name();
+    {
+        mcl::mutex created;
+        ASSERT_EQ(created.create(name.c_str()), 0);
+        mcl::mutex opened;
+        ASSERT_EQ(opened.open(name.c_str()), 0);
+    }
+    EXPECT_EQ(::OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()), nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 } // namespace

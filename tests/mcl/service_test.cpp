@@ -208,8 +208,9 @@ TEST(Service, ProcessIsTheServicesOnlyWhileItRunsTheConfiguredProgram)
                                            nullptr));
         const mcl::mswin::unique_handle process = mcl::mswin::open_service_process(svc.handle(), SYNCHRONIZE);
         EXPECT_EQ(c.found, static_cast<bool>(process));
-        if (process)
+        if (process) {
             EXPECT_EQ(status.dwProcessId, ::GetProcessId(process.get()));
+        }
     }
 }
 

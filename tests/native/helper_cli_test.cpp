@@ -267,7 +267,7 @@ TEST_F(HelperCommand, RootTablesHoldTheFiveRootsOnceAndEmptyTablesKnowNoRoot)
 TEST_F(HelperCommand, MonitorShowsEachCheckWithoutLineBreaksAndPausesOneSecond)
 {
     recording_helper helper;
-    helper.answers = {{true}, {false}, {true}};
+    helper.answers = {{true, 1, "", true}, {false, 1, "", true}, {true, 1, "", true}};
     std::vector<std::chrono::milliseconds> pauses;
     captured_stdout out;
     helper_cli::monitor_connection(&helper, [&](std::chrono::milliseconds pause) {
