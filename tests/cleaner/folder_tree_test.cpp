@@ -4,8 +4,8 @@
 #include "cleaner/registry_tree.h"
 #include "footprint/install_dir_guard.h"
 #include "footprint/shell_paths.h"
-#include "footprint/common.h"
-#include "footprint/install_folder.h"
+#include "fake_client/common.h"
+#include "fake_client/install_folder.h"
 #include "log_lines.h"
 #include "mcl/mswin/unique_resource.h"
 
@@ -110,7 +110,7 @@ protected:
 TEST_F(folder_tree, nested_folders_go_bottom_up_and_a_read_only_file_is_deleted)
 {
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::create_folders(root + L"\\a\\b"));
+    ASSERT_EQ(0u, fake_client::create_folders(root + L"\\a\\b"));
     make_file(root + L"\\a\\b\\c.sys", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     captured_log log;
     EXPECT_EQ(0u, cleaner::delete_folder_tree(root));
@@ -126,8 +126,8 @@ TEST_F(folder_tree, nested_folders_go_bottom_up_and_a_read_only_file_is_deleted)
 TEST_F(folder_tree, a_whole_installation_goes_and_each_folder_after_its_contents)
 {
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::make_install_tree(root));
-    const std::vector<std::wstring> entries = footprint::list_tree(root);
+    ASSERT_EQ(0u, fake_client::make_install_tree(root));
+    const std::vector<std::wstring> entries = fake_client::list_tree(root);
     captured_log log;
     EXPECT_EQ(0u, cleaner::delete_folder_tree(root));
     EXPECT_FALSE(exists(root));
@@ -168,7 +168,7 @@ TEST_F(folder_tree, a_path_that_cannot_be_searched_is_a_failure_not_a_missing_fo
 TEST_F(folder_tree, a_file_that_cannot_be_deleted_stops_everything_with_its_code)
 {
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     make_file(root + L"\\busy.dll");
     const unique_handle busy(
         ::CreateFileW((root + L"\\busy.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -185,9 +185,9 @@ TEST_F(folder_tree, names_are_used_exactly_and_never_lead_out_of_the_tree)
 {
     const std::wstring root = folder_ / L"Ferrolink";
     const std::wstring lookalike = L"\uFF0E\uFF0E\uFF3Cvictim";
-    ASSERT_EQ(0u, footprint::create_folders(root + L"\\" + lookalike));
+    ASSERT_EQ(0u, fake_client::create_folders(root + L"\\" + lookalike));
     make_file(root + L"\\" + lookalike + L"\\inner.txt");
-    ASSERT_EQ(0u, footprint::create_folders(folder_ / L"victim"));
+    ASSERT_EQ(0u, fake_client::create_folders(folder_ / L"victim"));
     make_file(folder_ / L"victim\\keep.txt");
     captured_log log;
     EXPECT_EQ(0u, cleaner::delete_folder_tree(root));
@@ -206,7 +206,7 @@ TEST_F(folder_tree, names_are_used_exactly_and_never_lead_out_of_the_tree)
 TEST_F(folder_tree, a_folder_held_without_delete_sharing_is_emptied_and_its_removal_fails)
 {
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     make_file(root + L"\\a.dll");
     const unique_handle held(::CreateFileW(root.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -223,11 +223,11 @@ TEST_F(folder_tree, a_folder_held_without_delete_sharing_is_emptied_and_its_remo
 TEST_F(folder_tree, a_linked_folder_is_never_followed)
 {
     const std::wstring target = folder_ / L"precious";
-    ASSERT_EQ(0u, footprint::create_folders(target + L"\\inner"));
+    ASSERT_EQ(0u, fake_client::create_folders(target + L"\\inner"));
     make_file(target + L"\\document.txt");
     make_file(target + L"\\inner\\photo.jpg");
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     const unix_link link(target, root, L"link");
     if (!link.made())
         GTEST_SKIP() << "no way to make a link here";
@@ -248,7 +248,7 @@ TEST_F(folder_tree, a_linked_folder_is_never_followed)
 TEST_F(folder_tree, a_linked_root_is_removed_as_a_link_only)
 {
     const std::wstring target = folder_ / L"precious";
-    ASSERT_EQ(0u, footprint::create_folders(target));
+    ASSERT_EQ(0u, fake_client::create_folders(target));
     make_file(target + L"\\document.txt");
     const unix_link link(target, folder_.path(), L"Ferrolink");
     if (!link.made())
@@ -264,7 +264,7 @@ TEST_F(folder_tree, a_linked_root_is_removed_as_a_link_only)
 TEST_F(folder_tree, a_link_above_the_folder_is_refused_and_nothing_behind_it_goes)
 {
     const std::wstring target = folder_ / L"precious";
-    ASSERT_EQ(0u, footprint::create_folders(target + L"\\Ferrolink"));
+    ASSERT_EQ(0u, fake_client::create_folders(target + L"\\Ferrolink"));
     make_file(target + L"\\Ferrolink\\document.txt");
     const unix_link link(target, folder_.path(), L"Orvane");
     if (!link.made())
@@ -285,12 +285,12 @@ TEST_F(folder_tree, a_link_above_the_folder_is_refused_and_nothing_behind_it_goe
 TEST_F(folder_tree, a_folder_swapped_after_the_check_is_left_alone)
 {
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     make_file(root + L"\\a.dll");
     ferrolink::held_item checked;
     ASSERT_EQ(0u, ferrolink::open_without_links(root, checked));
     ASSERT_TRUE(::MoveFileW(root.c_str(), (folder_ / L"moved").c_str()));
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     make_file(root + L"\\planted.txt");
     captured_log log;
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_INVALID), cleaner::delete_folder_tree(root, checked));
@@ -336,7 +336,7 @@ private:
 TEST_F(folder_tree, a_folder_goes_once_another_process_lets_go_of_a_deleted_file)
 {
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     make_file(root + L"\\held.dll");
     make_file(root + L"\\other.dll");
     const holder scanner(root + L"\\held.dll", 1);
@@ -400,7 +400,7 @@ TEST_F(folder_tree, a_hard_link_leaves_the_file_outside_as_it_was)
         const DWORD before = ::GetFileAttributesW(outside.c_str());
         ASSERT_EQ(c.attributes, before & c.attributes);
         const std::wstring root = folder_ / (L"Ferrolink_" + std::wstring(c.name));
-        ASSERT_EQ(0u, footprint::create_folders(root));
+        ASSERT_EQ(0u, fake_client::create_folders(root));
         const std::wstring link = root + L"\\linked.dat";
         ASSERT_TRUE(::CreateHardLinkW(link.c_str(), outside.c_str(), nullptr));
 
@@ -453,7 +453,7 @@ bool usable(const std::string& value, std::string* folder = nullptr)
 
 std::string shell(int csidl)
 {
-    return footprint::to_narrow(footprint::shell_folder(csidl));
+    return fake_client::to_narrow(fake_client::shell_folder(csidl));
 }
 
 TEST(install_dir_check, ordinary_installation_folders_are_usable)
@@ -559,7 +559,7 @@ TEST(install_dir_check, a_refusal_names_its_reason)
 TEST_F(folder_tree, non_ascii_paths_and_keys_are_logged_as_utf8)
 {
     const std::wstring root = folder_ / L"F\u00E9rrolink \u65E5\u672C";
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     make_file(root + L"\\a.dll");
     const std::wstring parent = L"Software\\" + unique_name(L"flutf8");
     const std::wstring key = parent + L"\\\u00DCn\u00EF\u65E5";
