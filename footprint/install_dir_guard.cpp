@@ -2,6 +2,7 @@
 
 #include "footprint/linkless_path.h"
 #include "footprint/registry_probe.h"
+#include "footprint/shell_paths.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <windows.h>
@@ -184,12 +185,6 @@ void add_folder(const std::wstring& path, std::vector<file_identity>& ids)
     file_identity id;
     if (folder && identity_of(folder.get(), id))
         ids.push_back(id);
-}
-
-std::wstring shell_folder(int csidl)
-{
-    wchar_t folder[MAX_PATH] = {};
-    return ::SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE) ? folder : L"";
 }
 
 // A tree nothing may be deleted inside, and which refusal it gives.
