@@ -1,5 +1,6 @@
 #include "footprint/install_dir_guard.h"
 
+#include "footprint/footprint.h"
 #include "footprint/linkless_path.h"
 #include "footprint/registry_probe.h"
 #include "footprint/shell_paths.h"
@@ -30,7 +31,6 @@ const int kShellFolders[] = {
     CSIDL_ADMINTOOLS,       CSIDL_COMMON_ADMINTOOLS,
 };
 
-const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 const wchar_t* const kLocalHosts[] = {L"localhost", L"127.0.0.1", L"::1", L"[::1]", L"0.0.0.0"};
 
 bool same_text(const std::wstring& a, const std::wstring& b)
@@ -205,7 +205,7 @@ std::vector<guarded_tree> guarded_trees()
     if (length != 0 && length < MAX_PATH)
         trees.push_back({windows, windows_tree});
     unique_hkey profiles;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ, profiles.put()) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, profile_list_key, 0, KEY_READ, profiles.put()) != ERROR_SUCCESS)
         return trees;
     trees.push_back({expanded_value(profiles.get(), nullptr, L"ProfilesDirectory"), profiles_tree});
     for (DWORD index = 0;; ++index) {
