@@ -75,7 +75,11 @@ echo "== running FerrolinkCleaner.exe (interactive; the pause returns at once wi
 work=$root/build/demo-run
 mkdir -p "$work"
 rm -f "$work/Ferrolink Cleaner Log.txt"
-(cd "$work" && wine "$bin/FerrolinkCleaner.exe" </dev/null) | tr -d '\r'
+# Its exit code is the answer for deployment agents; Linux shows its low 8 bits: 194 is 3010 (succeed, restart
+# needed), 67 is 1603 (failed). A non-zero one must not end the demo.
+rc=0
+(cd "$work" && wine "$bin/FerrolinkCleaner.exe" </dev/null) | tr -d '\r' || rc=$?
+echo "FerrolinkCleaner.exe exit code (low 8 bits): $rc"
 echo
 echo "== run log ($work/Ferrolink Cleaner Log.txt)"
 tr -d '\r' < "$work/Ferrolink Cleaner Log.txt"
