@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cwchar>
 #include <map>
 #include <memory>
 #include <set>
@@ -411,39 +412,26 @@ TEST(audit_text, a_line_break_read_from_the_machine_stays_inside_its_item_line)
               audit::item_line(item));
 }
 
-// The common Start Menu, pointed at another folder for the life of the object and put back as it was.
-class start_menu_override {
-public:
-    explicit start_menu_override(const std::wstring& folder)
-    {
-        DWORD size = sizeof(original_);
-        saved_ = ::RegGetValueW(HKEY_LOCAL_MACHINE, kShellFolders, kStartMenu, RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                                nullptr, original_, &size) == ERROR_SUCCESS;
-        set_ = saved_ && set(folder);
-    }
-    ~start_menu_override()
-    {
-        if (saved_)
-            set(original_);
-    }
-    start_menu_override(const start_menu_override&) = delete;
-    start_menu_override& operator=(const start_menu_override&) = delete;
-    bool made() const { return set_; }
+const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const wchar_t kCommonStartMenu[] = L"Common Start Menu";
 
-private:
-    static constexpr const wchar_t* kShellFolders =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-    static constexpr const wchar_t* kStartMenu = L"Common Start Menu";
+bool set_start_menu(const wchar_t* folder)
+{
+    return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kShellFolders, kCommonStartMenu, REG_EXPAND_SZ, folder,
+                             static_cast<DWORD>((std::wcslen(folder) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
 
-    static bool set(const std::wstring& folder)
+// The common Start Menu as the machine names it, put back on destruction.
+struct saved_start_menu {
+    wchar_t folder[MAX_PATH] = {};
+    DWORD size = sizeof(folder);
+    const bool saved = ::RegGetValueW(HKEY_LOCAL_MACHINE, kShellFolders, kCommonStartMenu,
+                                      RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, folder, &size) == ERROR_SUCCESS;
+    ~saved_start_menu()
     {
-        return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kShellFolders, kStartMenu, REG_EXPAND_SZ, folder.c_str(),
-                                 static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+        if (saved)
+            set_start_menu(folder);
     }
-
-    wchar_t original_[MAX_PATH] = {};
-    bool saved_ = false;
-    bool set_ = false;
 };
 
 // The shortcut paths are the ones step 7 forms: one that does not fit MAX_PATH is one the cleaner refuses to use,
@@ -460,22 +448,19 @@ TEST(audit_shortcuts, a_shortcut_path_that_does_not_fit_max_path_is_unchecked)
         {MAX_PATH - 1, audit::item_state::absent, 0},
         {MAX_PATH, audit::item_state::unchecked, ERROR_FILENAME_EXCED_RANGE},
     };
+    const saved_start_menu saved;
+    ASSERT_TRUE(saved.saved);
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.path_length);
         const size_t name_length = c.path_length - suffix.size() - folder.path().size() - 1;
         const std::wstring start_menu = folder / std::wstring(name_length, L's');
         ASSERT_TRUE(::CreateDirectoryW(start_menu.c_str(), nullptr));
-        audit::audit_items items;
-        {
-            const start_menu_override override_start_menu(start_menu);
-            ASSERT_TRUE(override_start_menu.made());
-            items = audit::check_shortcuts();
-        }
+        ASSERT_TRUE(set_start_menu(start_menu.c_str()));
+        const audit::audit_items items = audit::check_shortcuts();
         ASSERT_EQ(4u, items.size());
         EXPECT_EQ("shortcut:start_menu", items[1].id);
         EXPECT_EQ(narrow(start_menu + suffix), items[1].name);
-        EXPECT_EQ(static_cast<int>(c.state), static_cast<int>(items[1].state));
-        EXPECT_EQ(c.error, items[1].error);
+        EXPECT_EQ(static_cast<int>(c.state), static_cast<int>(items[1].state)) << c.path_length;
+        EXPECT_EQ(c.error, items[1].error) << c.path_length;
     }
 }
 
