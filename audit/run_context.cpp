@@ -1,18 +1,14 @@
 #include "audit/run_context.h"
 
 #include "audit/check_support.h"
-#include "mcl/mswin/unique_resource.h"
-
-#include <sddl.h>
+#include "mcl/mswin/process_user.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace audit {
 
 namespace {
-
-using mcl::mswin::unique_handle;
-using mcl::mswin::unique_hlocal;
 
 std::string host_name()
 {
@@ -47,26 +43,13 @@ std::string account_name(PSID sid)
     SID_NAME_USE use = SidTypeUnknown;
     if (::LookupAccountSidW(nullptr, sid, name, &name_length, domain, &domain_length, &use))
         return wide_to_utf8(domain_length > 0 ? std::wstring(domain) + L"\\" + name : std::wstring(name));
-    wchar_t* text = nullptr;
-    if (!::ConvertSidToStringSidW(sid, &text))
-        return std::string();
-    const unique_hlocal owner(text);
-    return wide_to_utf8(text);
+    return wide_to_utf8(mcl::mswin::sid_text(sid));
 }
 
 std::string process_account()
 {
-    unique_handle token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
-        return std::string();
-    DWORD bytes = 0;
-    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &bytes);
-    if (bytes == 0)
-        return std::string();
-    const mcl::mswin::unique_local_block<TOKEN_USER> user(bytes);
-    if (!user || !::GetTokenInformation(token.get(), TokenUser, user.get(), bytes, &bytes))
-        return std::string();
-    return account_name(user.get()->User.Sid);
+    std::vector<unsigned char> user = mcl::mswin::process_user_sid();
+    return user.empty() ? std::string() : account_name(user.data());
 }
 
 } // namespace

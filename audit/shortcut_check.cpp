@@ -1,8 +1,7 @@
 #include "audit/check_support.h"
 #include "audit/checks.h"
 #include "footprint/footprint.h"
-
-#include <shlobj.h>
+#include "footprint/shell_paths.h"
 
 #include <iterator>
 
@@ -15,14 +14,17 @@ const char kPart[] = "shortcuts";
 const char* const kFileIds[] = {"shortcut:start_menu", "shortcut:quick_launch", "shortcut:desktop"};
 static_assert(std::size(kFileIds) == std::size(ferrolink::shortcut_files), "one id per shortcut file");
 
-// A shell folder the shell does not know cannot hold the item.
+// The path as step 7 forms it. A shell folder the shell does not know cannot hold the item; a path that does not
+// fit MAX_PATH is one step 7 refuses to use, and fails on.
 audit_item shell_item(const ferrolink::shell_item& where)
 {
-    wchar_t folder[MAX_PATH] = {};
-    if (!::SHGetSpecialFolderPathW(nullptr, folder, where.csidl, FALSE) || folder[0] == L'\0')
+    std::wstring path;
+    const DWORD error = ferrolink::path_in_shell_folder(where.csidl, where.suffix, path);
+    if (error == ERROR_PATH_NOT_FOUND)
         return absent_item(kPart, "CSIDL " + std::to_string(where.csidl) + wide_to_utf8(where.suffix),
                            "no such shell folder");
-    const std::wstring path = std::wstring(folder) + where.suffix;
+    if (error != 0)
+        return unchecked_item(kPart, wide_to_utf8(path), error);
     return path_item(kPart, wide_to_utf8(path), path);
 }
 

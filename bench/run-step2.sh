@@ -12,12 +12,12 @@ trap '"$root/tools/wine/stop-prefix.sh" "$build/wine" bench-step2' EXIT
 export WINEPREFIX="$build/wine/bench-step2" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 quiet() { wine "$@" </dev/null >/dev/null; }
 
-quiet "$bin/footprint.exe" registry make
-quiet "$bin/footprint.exe" services install --stop-pending 1000
-quiet "$bin/footprint.exe" adapter add
-quiet "$bin/footprint.exe" driver publish 'C:\Ferrolink driver source' orvanefldrv.inf
-quiet "$bin/footprint.exe" files make --register
-quiet "$bin/footprint.exe" shortcuts make
+quiet "$bin/fake_client.exe" registry make
+quiet "$bin/fake_client.exe" services install --stop-pending 1000
+quiet "$bin/fake_client.exe" adapter add
+quiet "$bin/fake_client.exe" driver publish 'C:\Ferrolink driver source' orvanefldrv.inf
+quiet "$bin/fake_client.exe" files make --register
+quiet "$bin/fake_client.exe" shortcuts make
 
 mkdir -p "$WINEPREFIX/drive_c/protection"
 printf '%s\n' 'protect service ORVANE_Ferrolink' \

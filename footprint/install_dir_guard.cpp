@@ -1,7 +1,9 @@
 #include "footprint/install_dir_guard.h"
 
+#include "footprint/footprint.h"
 #include "footprint/linkless_path.h"
 #include "footprint/registry_probe.h"
+#include "footprint/shell_paths.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <windows.h>
@@ -29,16 +31,7 @@ const int kShellFolders[] = {
     CSIDL_ADMINTOOLS,       CSIDL_COMMON_ADMINTOOLS,
 };
 
-const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 const wchar_t* const kLocalHosts[] = {L"localhost", L"127.0.0.1", L"::1", L"[::1]", L"0.0.0.0"};
-
-// Which folder a handle is: the volume and the file id, whatever path led there.
-struct identity {
-    DWORD volume = 0;
-    ULONGLONG file = 0;
-
-    bool operator==(const identity& other) const { return volume == other.volume && file == other.file; }
-};
 
 bool same_text(const std::wstring& a, const std::wstring& b)
 {
@@ -129,16 +122,6 @@ unique_handle open_folder(const std::wstring& path)
                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-bool identity_of(HANDLE handle, identity& id)
-{
-    BY_HANDLE_FILE_INFORMATION information = {};
-    if (!::GetFileInformationByHandle(handle, &information))
-        return false;
-    id.volume = information.dwVolumeSerialNumber;
-    id.file = (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-    return true;
-}
-
 bool final_path(HANDLE handle, std::wstring& path)
 {
     const DWORD needed = ::GetFinalPathNameByHandleW(handle, nullptr, 0, VOLUME_NAME_DOS);
@@ -168,12 +151,12 @@ size_t root_length(const std::wstring& path)
 }
 
 // The folder at `final` (a "\\?\" path) and every folder above it, by identity, into `ids`.
-void add_levels(std::wstring final, std::vector<identity>& ids)
+void add_levels(std::wstring final, std::vector<file_identity>& ids)
 {
     const size_t root = root_length(final);
     for (;;) {
         const unique_handle level = open_folder(final.size() < root ? final + L"\\" : final);
-        identity id;
+        file_identity id;
         if (level && identity_of(level.get(), id))
             ids.push_back(id);
         const size_t parent = final.find_last_of(L'\\');
@@ -185,7 +168,7 @@ void add_levels(std::wstring final, std::vector<identity>& ids)
 
 // A shell folder and every folder above it. Their paths come from the system, so the text of the full path
 // serves to find the folders above (resolving each through the mount manager costs far more).
-void add_with_ancestors(const std::wstring& path, std::vector<identity>& ids)
+void add_with_ancestors(const std::wstring& path, std::vector<file_identity>& ids)
 {
     std::wstring full;
     if (path.empty() || !full_path(path, full))
@@ -196,18 +179,12 @@ void add_with_ancestors(const std::wstring& path, std::vector<identity>& ids)
         add_levels(L"\\\\?\\" + full, ids);
 }
 
-void add_folder(const std::wstring& path, std::vector<identity>& ids)
+void add_folder(const std::wstring& path, std::vector<file_identity>& ids)
 {
     const unique_handle folder = open_folder(path);
-    identity id;
+    file_identity id;
     if (folder && identity_of(folder.get(), id))
         ids.push_back(id);
-}
-
-std::wstring shell_folder(int csidl)
-{
-    wchar_t folder[MAX_PATH] = {};
-    return ::SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE) ? folder : L"";
 }
 
 // A tree nothing may be deleted inside, and which refusal it gives.
@@ -228,7 +205,7 @@ std::vector<guarded_tree> guarded_trees()
     if (length != 0 && length < MAX_PATH)
         trees.push_back({windows, windows_tree});
     unique_hkey profiles;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ, profiles.put()) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, profile_list_key, 0, KEY_READ, profiles.put()) != ERROR_SUCCESS)
         return trees;
     trees.push_back({expanded_value(profiles.get(), nullptr, L"ProfilesDirectory"), profiles_tree});
     for (DWORD index = 0;; ++index) {
@@ -241,9 +218,10 @@ std::vector<guarded_tree> guarded_trees()
     }
 }
 
-bool contains(const std::vector<identity>& ids, const identity& id)
+// By the whole file id, 128 bits where the file system has them (ReFS): its 64-bit index could make two folders one.
+bool contains(const std::vector<file_identity>& ids, const file_identity& id)
 {
-    for (const identity& known : ids) {
+    for (const file_identity& known : ids) {
         if (known == id)
             return true;
     }
@@ -253,10 +231,10 @@ bool contains(const std::vector<identity>& ids, const identity& id)
 // `folder` is a shell folder, a guarded tree, or a folder above one of them.
 bool holds_a_guarded_folder(HANDLE folder, const std::vector<guarded_tree>& trees)
 {
-    identity id;
+    file_identity id;
     if (!identity_of(folder, id))
         return true;
-    std::vector<identity> held;
+    std::vector<file_identity> held;
     for (int csidl : kShellFolders)
         add_with_ancestors(shell_folder(csidl), held);
     for (const guarded_tree& tree : trees)
@@ -270,12 +248,12 @@ install_dir_verdict guarded_tree_around(HANDLE folder, const std::vector<guarded
     std::wstring final;
     if (!final_path(folder, final))
         return install_dir_verdict::unverifiable;
-    std::vector<identity> levels;
+    std::vector<file_identity> levels;
     add_levels(final, levels);
     for (const guarded_tree& tree : trees) {
-        std::vector<identity> guarded;
+        std::vector<file_identity> guarded;
         add_folder(tree.path, guarded);
-        for (const identity& level : levels) {
+        for (const file_identity& level : levels) {
             if (contains(guarded, level))
                 return tree.inside;
         }

@@ -2,6 +2,7 @@
 
 #include "footprint/footprint.h"
 #include "footprint/msi_api.h"
+#include "footprint/named_products.h"
 #include "footprint/packed_guid.h"
 #include "mcl/mswin/unique_resource.h"
 
@@ -13,11 +14,9 @@ namespace ferrolink {
 namespace {
 
 const size_t kProductCodeLength = 38;
-const DWORD kValueBufferBytes = 2048;
 const DWORD kValueNameBuffer = 2048;
-const DWORD kSubkeyNameBuffer = 2048;
-// Each source lists at most this many entries: enough for any machine, and an end to a listing that grows.
-const DWORD kMostListed = 100000;
+// Each source lists at most as many entries as the walk of the products under the client's name looks at.
+const DWORD kMostListed = kMostProductKeys;
 
 bool same_code(const std::wstring& a, const std::wstring& b)
 {
@@ -69,17 +68,11 @@ void add_listed_products(std::vector<std::wstring>& codes, const wchar_t* prefix
 void add_named_products(std::vector<std::wstring>& codes)
 {
     mcl::mswin::unique_hkey products;
-    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, installer_products_key, 0, KEY_READ, products.put()) != ERROR_SUCCESS)
+    if (open_installer_products(products) != ERROR_SUCCESS)
         return;
-    std::vector<wchar_t> name(kSubkeyNameBuffer);
-    for (DWORD index = 0; index < kMostListed; ++index) {
-        DWORD length = kSubkeyNameBuffer;
-        if (::RegEnumKeyExW(products.get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            return;
-        if (is_client_product(products.get(), name.data()))
-            add_code(codes, from_packed_guid(std::wstring(name.data(), length)));
-    }
+    named_product_walk walk(products.get());
+    for (std::wstring name; walk.next(name);)
+        add_code(codes, from_packed_guid(name));
 }
 
 } // namespace
@@ -102,30 +95,6 @@ std::vector<std::wstring> client_product_codes()
     add_listed_products(codes, installer_upgrade_index);
     add_named_products(codes);
     return codes;
-}
-
-bool is_client_product(HKEY products, const wchar_t* name)
-{
-    mcl::mswin::unique_hkey product;
-    return ::RegOpenKeyExW(products, name, REG_OPTION_OPEN_LINK, KEY_READ, product.put()) == ERROR_SUCCESS &&
-           has_client_product_name(product.get());
-}
-
-bool has_client_product_name(HKEY product)
-{
-    wchar_t text[kValueBufferBytes / sizeof(wchar_t)] = {};
-    DWORD type = 0;
-    DWORD size = kValueBufferBytes;
-    if (::RegQueryValueExW(product, product_name_value, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
-        ERROR_SUCCESS)
-        return false;
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return false;
-    // Stored strings need not end with a terminator; take exactly the bytes that were stored.
-    size_t length = size / sizeof(wchar_t);
-    while (length > 0 && text[length - 1] == L'\0')
-        --length;
-    return std::wstring(text, length) == product_name;
 }
 
 // The direct query ignores case and answers for nearly every key; only where it finds a value does the

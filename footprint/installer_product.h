@@ -25,13 +25,6 @@ bool derive_product_codes(const std::wstring& braced, product_codes& codes);
 // Codes from the related-products call are given as the call returned them; the others are well-formed.
 std::vector<std::wstring> client_product_codes();
 
-// True when a product key's "ProductName" is a string that is exactly the client's name.
-bool has_client_product_name(HKEY product);
-
-// True when the product key `name` below `products`, opened as the key itself (a link is no product), carries the
-// client's name.
-bool is_client_product(HKEY products, const wchar_t* name);
-
 // True when `key` holds a value named exactly `name`, letter case included.
 bool holds_value_exactly(HKEY key, const std::wstring& name);
 

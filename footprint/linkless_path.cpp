@@ -1,6 +1,7 @@
 #include "footprint/linkless_path.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace ferrolink {
@@ -37,6 +38,14 @@ bool split(const std::wstring& full, std::wstring& root, std::vector<std::wstrin
     }
     return true;
 }
+
+// FileIdInfo and FILE_ID_INFO (Windows 8 and later), named here because the headers declare them only for builds
+// that require that version.
+const FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+struct file_id_info {
+    ULONGLONG volume_serial;
+    unsigned char file_id[16];
+};
 
 const DWORD kFolderOnTheWay = FILE_TRAVERSE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 const DWORD kListingBytes = 64 * 1024;
@@ -128,13 +137,41 @@ DWORD attributes_of(HANDLE handle)
                                                                 : INVALID_FILE_ATTRIBUTES;
 }
 
+bool file_identity::operator==(const file_identity& other) const
+{
+    return full_id == other.full_id && volume == other.volume && std::memcmp(file, other.file, sizeof(file)) == 0;
+}
+
+// GetFileInformationByHandle gives a 64-bit file index, which with the volume's serial number identifies a file on
+// NTFS; on ReFS, whose file ids are 128 bits, it is not guaranteed to be unique, so two files could pass for one
+// and a swapped folder for the one that was checked. The identity is therefore FILE_ID_INFO's 128-bit id and
+// 64-bit serial number. Only a file system that does not give it (FAT; every file system before Windows 8, where
+// there is no ReFS) is identified by the 64-bit index, which there is its whole id; an identity of one kind never
+// equals one of the other.
+bool identity_of(HANDLE handle, file_identity& id)
+{
+    file_id_info full = {};
+    if (::GetFileInformationByHandleEx(handle, kFileIdInfo, &full, sizeof(full))) {
+        id.volume = full.volume_serial;
+        std::memcpy(id.file, full.file_id, sizeof(id.file));
+        id.full_id = true;
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!::GetFileInformationByHandle(handle, &information))
+        return false;
+    const ULONGLONG index = (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    id = file_identity();
+    id.volume = information.dwVolumeSerialNumber;
+    std::memcpy(id.file, &index, sizeof(index));
+    return true;
+}
+
 bool same_object(HANDLE first, HANDLE second)
 {
-    BY_HANDLE_FILE_INFORMATION one = {};
-    BY_HANDLE_FILE_INFORMATION other = {};
-    return ::GetFileInformationByHandle(first, &one) && ::GetFileInformationByHandle(second, &other) &&
-           one.dwVolumeSerialNumber == other.dwVolumeSerialNumber && one.nFileIndexHigh == other.nFileIndexHigh &&
-           one.nFileIndexLow == other.nFileIndexLow;
+    file_identity one;
+    file_identity other;
+    return identity_of(first, one) && identity_of(second, other) && one == other;
 }
 
 DWORD open_without_links(const std::wstring& path, held_item& out)

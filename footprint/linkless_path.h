@@ -39,7 +39,19 @@ DWORD listed_attributes(HANDLE folder, const std::wstring& name);
 // The attributes of an open file or folder; INVALID_FILE_ATTRIBUTES when they cannot be read.
 DWORD attributes_of(HANDLE handle);
 
-// Whether two handles are on the same file or folder (volume and file id).
+// Which file or folder an open handle is on, whatever path led there: its volume and its file id.
+struct file_identity {
+    ULONGLONG volume = 0;
+    unsigned char file[16] = {};
+    bool full_id = false;  // the 128-bit id of FILE_ID_INFO, not the 64-bit file index
+
+    bool operator==(const file_identity& other) const;
+};
+
+// The identity of an open file or folder; false when it cannot be read.
+bool identity_of(HANDLE handle, file_identity& id);
+
+// Whether two handles are on the same file or folder.
 bool same_object(HANDLE first, HANDLE second);
 
 } // namespace ferrolink

@@ -4,6 +4,12 @@
 
 namespace ferrolink {
 
+std::wstring shell_folder(int csidl)
+{
+    wchar_t folder[MAX_PATH] = {};
+    return ::SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE) ? folder : L"";
+}
+
 DWORD join_within_max_path(const std::wstring& folder, const wchar_t* suffix, std::wstring& path)
 {
     path = folder + suffix;
@@ -12,9 +18,9 @@ DWORD join_within_max_path(const std::wstring& folder, const wchar_t* suffix, st
 
 DWORD path_in_shell_folder(int csidl, const wchar_t* suffix, std::wstring& path)
 {
-    wchar_t folder[MAX_PATH] = {};
+    const std::wstring folder = shell_folder(csidl);
     // Without the folder the path would silently point at the root of the current drive.
-    if (!::SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE) || folder[0] == L'\0') {
+    if (folder.empty()) {
         path = suffix;
         return ERROR_PATH_NOT_FOUND;
     }

@@ -4,8 +4,7 @@
 #include "footprint/registry_probe.h"
 #include "footprint/folder_entry.h"
 #include "footprint/linkless_path.h"
-
-#include <sddl.h>
+#include "mcl/mswin/process_user.h"
 
 #include <cwchar>
 
@@ -26,18 +25,8 @@ const DWORD kUnloadRetryStepMs = 100;
 
 std::wstring running_account_sid()
 {
-    unique_handle token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
-        return std::wstring();
-    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
-    DWORD size = 0;
-    if (!::GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size))
-        return std::wstring();
-    wchar_t* text = nullptr;
-    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text))
-        return std::wstring();
-    const mcl::mswin::unique_hlocal owner(text);
-    return text;
+    std::vector<unsigned char> sid = mcl::mswin::process_user_sid();
+    return sid.empty() ? std::wstring() : mcl::mswin::sid_text(sid.data());
 }
 
 bool same_sid(const std::wstring& a, const std::wstring& b)

@@ -23,13 +23,13 @@ echo "== installing the client's footprint"
 mkdir -p "$install_dir"
 # >>> footprint: each part of the client's footprint installs itself here
 # registry: the client's keys (with saved profiles) and its Windows Installer package
-wine "$bin/footprint.exe" registry make </dev/null | tr -d '\r'
+wine "$bin/fake_client.exe" registry make </dev/null | tr -d '\r'
 # services, adapter, driver package, install folder (registered) and shortcuts; the services take a second to stop
-wine "$bin/footprint.exe" services install --stop-pending 1000 </dev/null | tr -d '\r'
-wine "$bin/footprint.exe" adapter add </dev/null | tr -d '\r'
-wine "$bin/footprint.exe" driver publish 'C:\Ferrolink driver source' orvanefldrv.inf </dev/null | tr -d '\r'
-wine "$bin/footprint.exe" files make --register </dev/null | tr -d '\r'
-wine "$bin/footprint.exe" shortcuts make </dev/null | tr -d '\r'
+wine "$bin/fake_client.exe" services install --stop-pending 1000 </dev/null | tr -d '\r'
+wine "$bin/fake_client.exe" adapter add </dev/null | tr -d '\r'
+wine "$bin/fake_client.exe" driver publish 'C:\Ferrolink driver source' orvanefldrv.inf </dev/null | tr -d '\r'
+wine "$bin/fake_client.exe" files make --register </dev/null | tr -d '\r'
+wine "$bin/fake_client.exe" shortcuts make </dev/null | tr -d '\r'
 # <<< footprint
 
 # The maker's protection service (our double) guards the client's service and its Standalone key; step 2 of
@@ -75,7 +75,11 @@ echo "== running FerrolinkCleaner.exe (interactive; the pause returns at once wi
 work=$root/build/demo-run
 mkdir -p "$work"
 rm -f "$work/Ferrolink Cleaner Log.txt"
-(cd "$work" && wine "$bin/FerrolinkCleaner.exe" </dev/null) | tr -d '\r'
+# Its exit code is the answer for deployment agents; Linux shows its low 8 bits: 194 is 3010 (succeed, restart
+# needed), 67 is 1603 (failed). A non-zero one must not end the demo.
+rc=0
+(cd "$work" && wine "$bin/FerrolinkCleaner.exe" </dev/null) | tr -d '\r' || rc=$?
+echo "FerrolinkCleaner.exe exit code (low 8 bits): $rc"
 echo
 echo "== run log ($work/Ferrolink Cleaner Log.txt)"
 tr -d '\r' < "$work/Ferrolink Cleaner Log.txt"
@@ -89,10 +93,10 @@ echo "what the protection service guards now:"
 show_protection
 # >>> leftovers: each part of the footprint reports what remains of it here
 # registry: each client key and each installer key of the client's package, present or gone
-wine "$bin/footprint.exe" registry status </dev/null | tr -d '\r'
+wine "$bin/fake_client.exe" registry status </dev/null | tr -d '\r'
 # services, adapter, driver packages, install folder, shortcuts
 for part in services adapter driver files shortcuts; do
-  wine "$bin/footprint.exe" $part status </dev/null | tr -d '\r'
+  wine "$bin/fake_client.exe" $part status </dev/null | tr -d '\r'
 done
 # <<< leftovers
 

@@ -1,16 +1,14 @@
 #include "cleaner/mechanisms/account_trust.h"
 
-#include "mcl/mswin/unique_resource.h"
+#include "mcl/mswin/process_user.h"
 
 #include <cstring>
 #include <iterator>
+#include <vector>
 
 namespace cleaner {
 
 namespace {
-
-using mcl::mswin::unique_handle;
-using mcl::mswin::unique_local_block;
 
 // NT SERVICE\TrustedInstaller, S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464: it owns the
 // system's own folders.
@@ -33,16 +31,8 @@ bool is_trusted_installer(PSID sid)
 
 bool is_run_account(PSID sid)
 {
-    unique_handle token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
-        return false;
-    DWORD size = 0;
-    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    if (size == 0)
-        return false;
-    const unique_local_block<TOKEN_USER> user(size);
-    return user && ::GetTokenInformation(token.get(), TokenUser, user.get(), size, &size) &&
-           ::EqualSid(sid, user.get()->User.Sid);
+    std::vector<unsigned char> user = mcl::mswin::process_user_sid();
+    return !user.empty() && ::EqualSid(sid, user.data());
 }
 
 bool is_administrative_account(PSID sid)

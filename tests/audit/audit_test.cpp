@@ -1,17 +1,17 @@
-// FerrolinkAudit.exe against the client's footprint as the footprint tool installs it (the demo's machine),
+// FerrolinkAudit.exe against the client's footprint as the fake client installs it (the demo's machine),
 // after an interactive and an unattended cleaner run, and the verdict its items add up to.
 #include "audit/audit_report.h"
+#include "audit/checks.h"
 #include "audit/text_report.h"
 #include "footprint/footprint.h"
-#include "footprint/adapter.h"
-#include "footprint/common.h"
-#include "footprint/driver_package.h"
-#include "footprint/install_folder.h"
-#include "footprint/pending_renames.h"
-#include "footprint/pending_restart.h"
-#include "footprint/registry_footprint.h"
-#include "footprint/services.h"
-#include "footprint/shortcuts.h"
+#include "fake_client/adapter.h"
+#include "fake_client/common.h"
+#include "fake_client/driver_package.h"
+#include "fake_client/install_folder.h"
+#include "fake_client/pending_renames.h"
+#include "fake_client/registry_footprint.h"
+#include "fake_client/services.h"
+#include "fake_client/shortcuts.h"
 #include "test_support.h"
 
 #include <msi.h>
@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cwchar>
 #include <map>
 #include <memory>
 #include <set>
@@ -124,33 +125,33 @@ protected:
 
     void remove_footprint()
     {
-        for (const wchar_t* name : footprint::client_service_names)
-            EXPECT_EQ(0u, footprint::remove_service(name));
-        EXPECT_EQ(0u, footprint::remove_adapters(footprint::client_adapter_id_list()));
-        EXPECT_EQ(0u, footprint::remove_footprint_infs());
-        EXPECT_EQ(0u, footprint::remove_install_tree(install_folder_));
-        EXPECT_EQ(0u, footprint::remove_shortcuts());
+        for (const wchar_t* name : fake_client::client_service_names)
+            EXPECT_EQ(0u, fake_client::remove_service(name));
+        EXPECT_EQ(0u, fake_client::remove_adapters(fake_client::client_adapter_id_list()));
+        EXPECT_EQ(0u, fake_client::remove_footprint_infs());
+        EXPECT_EQ(0u, fake_client::remove_install_tree(install_folder_));
+        EXPECT_EQ(0u, fake_client::remove_shortcuts());
         for (const std::wstring& path : keys_wine_leaves_out())
             ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
-        EXPECT_EQ(0u, footprint::uninstall_client_package());
-        EXPECT_EQ(0u, footprint::delete_client_keys());
+        EXPECT_EQ(0u, fake_client::uninstall_client_package());
+        EXPECT_EQ(0u, fake_client::delete_client_keys());
     }
 
     // What the demo installs: registry keys and package, services, adapter, driver package, registered install
     // folder, shortcuts, and the three client processes.
     void install_footprint()
     {
-        ASSERT_EQ(0u, footprint::write_client_keys());
-        ASSERT_EQ(0u, footprint::install_client_package());
+        ASSERT_EQ(0u, fake_client::write_client_keys());
+        ASSERT_EQ(0u, fake_client::install_client_package());
         ASSERT_NO_FATAL_FAILURE(write_keys_wine_leaves_out());
-        for (const wchar_t* name : footprint::client_service_names)
-            ASSERT_EQ(0u, footprint::install_service(name));
-        for (const char* id : footprint::client_adapter_ids)
-            ASSERT_EQ(0u, footprint::add_adapter({id})) << id;
-        ASSERT_EQ(0u, footprint::publish_driver(driver_source_.path(), "orvanefldrv_audit.inf", false));
-        ASSERT_EQ(0u, footprint::make_install_tree(install_folder_));
-        ASSERT_EQ(0u, footprint::register_install_dir(install_folder_));
-        ASSERT_EQ(0u, footprint::make_shortcuts(install_folder_ + L"\\Ferrolink.exe"));
+        for (const wchar_t* name : fake_client::client_service_names)
+            ASSERT_EQ(0u, fake_client::install_service(name));
+        for (const char* id : fake_client::client_adapter_ids)
+            ASSERT_EQ(0u, fake_client::add_adapter({id})) << id;
+        ASSERT_EQ(0u, fake_client::publish_driver(driver_source_.path(), "orvanefldrv_audit.inf", false));
+        ASSERT_EQ(0u, fake_client::make_install_tree(install_folder_));
+        ASSERT_EQ(0u, fake_client::register_install_dir(install_folder_));
+        ASSERT_EQ(0u, fake_client::make_shortcuts(install_folder_ + L"\\Ferrolink.exe"));
         for (const char* image : kImages) {
             const std::wstring path = copy_sleeper(process_folder_.path(), widen(image));
             processes_.push_back(std::make_unique<child_process>(L"\"" + path + L"\""));
@@ -182,7 +183,7 @@ protected:
         }
     }
 
-    const std::wstring install_folder_ = footprint::default_install_folder();
+    const std::wstring install_folder_ = fake_client::default_install_folder();
     temp_folder driver_source_;
     temp_folder process_folder_;
     temp_folder work_;
@@ -222,7 +223,7 @@ TEST_F(audit_exe, finds_the_whole_footprint_and_nothing_after_an_interactive_cle
 
 TEST_F(audit_exe, the_profiles_an_unattended_run_keeps_do_not_count)
 {
-    ASSERT_EQ(0u, footprint::write_client_keys());
+    ASSERT_EQ(0u, fake_client::write_client_keys());
     const process_output cleaner =
         run_process(L"\"" + bin_path(L"FerrolinkCleaner.exe") + L"\" -auto", work_.path());
     ASSERT_EQ(0u, cleaner.exit_code) << cleaner.console;
@@ -239,9 +240,9 @@ TEST_F(audit_exe, the_profiles_an_unattended_run_keeps_do_not_count)
 // and not counted, and the default folder is checked instead, as the cleaner then deletes it.
 TEST_F(audit_exe, a_refused_install_dir_is_shown_with_its_reason_and_not_counted)
 {
-    ASSERT_EQ(0u, footprint::write_client_keys());
-    const std::wstring program_files = footprint::shell_folder(CSIDL_PROGRAM_FILES);
-    ASSERT_EQ(0u, footprint::register_install_dir(program_files));
+    ASSERT_EQ(0u, fake_client::write_client_keys());
+    const std::wstring program_files = fake_client::shell_folder(CSIDL_PROGRAM_FILES);
+    ASSERT_EQ(0u, fake_client::register_install_dir(program_files));
     const process_output cleaner =
         run_process(L"\"" + bin_path(L"FerrolinkCleaner.exe") + L"\" -auto", work_.path());
     ASSERT_EQ(0u, cleaner.exit_code) << cleaner.console;
@@ -278,12 +279,12 @@ void mark_for_deletion(const wchar_t* service)
 // A registered folder that still holds anything unregistered stays counted: Windows would not remove it.
 TEST_F(audit_exe, what_goes_at_restart_is_shown_as_pending_and_not_counted)
 {
-    const wchar_t* const service = footprint::client_service_names[0];
-    footprint::service_options stopped;
+    const wchar_t* const service = fake_client::client_service_names[0];
+    fake_client::service_options stopped;
     stopped.start = false;
-    ASSERT_EQ(0u, footprint::install_service(service, stopped));
+    ASSERT_EQ(0u, fake_client::install_service(service, stopped));
     ASSERT_NO_FATAL_FAILURE(mark_for_deletion(service));
-    ASSERT_EQ(0u, footprint::create_folders(install_folder_));
+    ASSERT_EQ(0u, fake_client::create_folders(install_folder_));
     const std::wstring registered = install_folder_ + L"\\Ferrolink.exe";
     const std::wstring unregistered = install_folder_ + L"\\FLConfig.ini";
     write_text(registered, "x");
@@ -293,7 +294,7 @@ TEST_F(audit_exe, what_goes_at_restart_is_shown_as_pending_and_not_counted)
     const audit_output partly = run_audit_exe();
     const bool registered_too = ::MoveFileExW(unregistered.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
     const audit_output whole = run_audit_exe();
-    EXPECT_EQ(0u, footprint::forget_pending_renames(install_folder_));
+    EXPECT_EQ(0u, fake_client::forget_pending_renames(install_folder_));
     ASSERT_TRUE(registered_too);
 
     const std::string folder = "default folder " + narrow(install_folder_);
@@ -330,8 +331,8 @@ TEST_F(audit_exe, what_goes_at_restart_is_shown_as_pending_and_not_counted)
 // A marked service that still runs keeps the client active until Windows restarts: it is present, and counts.
 TEST_F(audit_exe, a_marked_service_that_still_runs_is_present)
 {
-    const wchar_t* const service = footprint::client_service_names[0];
-    ASSERT_EQ(0u, footprint::install_service(service));
+    const wchar_t* const service = fake_client::client_service_names[0];
+    ASSERT_EQ(0u, fake_client::install_service(service));
     ASSERT_NO_FATAL_FAILURE(mark_for_deletion(service));
     const audit_output out = run_audit_exe();
     EXPECT_EQ(1u, out.exit_code) << out.text;
@@ -344,7 +345,7 @@ TEST_F(audit_exe, a_marked_service_that_still_runs_is_present)
 // items, a unique id for every item; and the text's first and last lines.
 TEST_F(audit_exe, the_json_fields_carry_their_types_and_every_item_a_unique_id)
 {
-    ASSERT_EQ(0u, footprint::install_service(footprint::client_service_names[1]));
+    ASSERT_EQ(0u, fake_client::install_service(fake_client::client_service_names[1]));
     const audit_output out = run_audit_exe();
     const nlohmann::json& document = out.document;
     using type = nlohmann::json::value_t;
@@ -364,7 +365,7 @@ TEST_F(audit_exe, the_json_fields_carry_their_types_and_every_item_a_unique_id)
     std::set<std::string> ids;
     for (const audit::audit_item& item : out.items)
         EXPECT_TRUE(!item.id.empty() && ids.insert(item.id).second) << item.id << " for " << item.name;
-    EXPECT_EQ(1u, ids.count("service:" + narrow(footprint::client_service_names[1])));
+    EXPECT_EQ(1u, ids.count("service:" + narrow(fake_client::client_service_names[1])));
     EXPECT_EQ(1u, ids.count("registry:row2"));
 
     EXPECT_EQ(0u, out.text.rfind("FerrolinkAudit 2.5 on " + document.value("computer", "") + " at ", 0)) << out.text;
@@ -411,31 +412,63 @@ TEST(audit_text, a_line_break_read_from_the_machine_stays_inside_its_item_line)
               audit::item_line(item));
 }
 
+const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const wchar_t kCommonStartMenu[] = L"Common Start Menu";
+
+bool set_start_menu(const wchar_t* folder)
+{
+    return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kShellFolders, kCommonStartMenu, REG_EXPAND_SZ, folder,
+                             static_cast<DWORD>((std::wcslen(folder) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// The common Start Menu as the machine names it, put back on destruction.
+struct saved_start_menu {
+    wchar_t folder[MAX_PATH] = {};
+    DWORD size = sizeof(folder);
+    const bool saved = ::RegGetValueW(HKEY_LOCAL_MACHINE, kShellFolders, kCommonStartMenu,
+                                      RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, folder, &size) == ERROR_SUCCESS;
+    ~saved_start_menu()
+    {
+        if (saved)
+            set_start_menu(folder);
+    }
+};
+
+// The shortcut paths are the ones step 7 forms: one that does not fit MAX_PATH is one the cleaner refuses to use,
+// and so it cannot be checked either.
+TEST(audit_shortcuts, a_shortcut_path_that_does_not_fit_max_path_is_unchecked)
+{
+    temp_folder folder;
+    const std::wstring suffix = ferrolink::shortcut_files[0].suffix;
+    const struct {
+        size_t path_length;
+        audit::item_state state;
+        unsigned long error;
+    } cases[] = {
+        {MAX_PATH - 1, audit::item_state::absent, 0},
+        {MAX_PATH, audit::item_state::unchecked, ERROR_FILENAME_EXCED_RANGE},
+    };
+    const saved_start_menu saved;
+    ASSERT_TRUE(saved.saved);
+    for (const auto& c : cases) {
+        const size_t name_length = c.path_length - suffix.size() - folder.path().size() - 1;
+        const std::wstring start_menu = folder / std::wstring(name_length, L's');
+        ASSERT_TRUE(::CreateDirectoryW(start_menu.c_str(), nullptr));
+        ASSERT_TRUE(set_start_menu(start_menu.c_str()));
+        const audit::audit_items items = audit::check_shortcuts();
+        ASSERT_EQ(4u, items.size());
+        EXPECT_EQ("shortcut:start_menu", items[1].id);
+        EXPECT_EQ(narrow(start_menu + suffix), items[1].name);
+        EXPECT_EQ(static_cast<int>(c.state), static_cast<int>(items[1].state)) << c.path_length;
+        EXPECT_EQ(c.error, items[1].error) << c.path_length;
+    }
+}
+
 TEST(audit_command_line, a_wrong_word_exits_2_with_the_usage)
 {
     const process_output out = run_process(L"\"" + bin_path(L"FerrolinkAudit.exe") + L"\" --jsn");
     EXPECT_EQ(2u, out.exit_code);
     EXPECT_NE(std::string::npos, out.console.find("usage: FerrolinkAudit [--json]")) << out.console;
-}
-
-// The reader of PendingFileRenameOperations: pairs of a source and a target, an empty target deleting the source.
-TEST(pending_restart_reader, only_deletions_count_up_to_the_end_of_the_list)
-{
-    using namespace std::string_literals;
-    const struct {
-        const char* what;
-        std::wstring value;
-        std::vector<std::wstring> deletions;
-    } cases[] = {
-        {"a deletion", L"\\??\\C:\\a.txt\0\0"s, {L"C:\\a.txt"}},
-        {"a rename", L"\\??\\C:\\a.txt\0\\??\\C:\\b.txt\0"s, {}},
-        {"a replace", L"\\??\\C:\\a.txt\0!\\??\\C:\\b.txt\0"s, {}},
-        {"the UNC form", L"\\??\\UNC\\server\\share\\a.txt\0\0"s, {L"\\\\server\\share\\a.txt"}},
-        {"a rename, then a deletion", L"\\??\\C:\\r\0\\??\\C:\\s\0\\??\\C:\\d\0\0"s, {L"C:\\d"}},
-        {"the end of the list", L"\\??\\C:\\a.txt\0\0\0\\??\\C:\\after.txt\0\0"s, {L"C:\\a.txt"}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.deletions, ferrolink::deletions_in(c.value.data(), c.value.size())) << c.what;
 }
 
 } // namespace

@@ -1,14 +1,14 @@
 // Whole runs of FerrolinkCleaner.exe: what steps 3, 4, 5 and 7 write and leave, on a clean machine and on
 // one with the client's footprint (services, adapter, driver package, installation folder, shortcuts).
 #include "captured_log.h"
-#include "footprint/adapter.h"
-#include "footprint/common.h"
-#include "footprint/driver_package.h"
-#include "footprint/install_folder.h"
-#include "footprint/pending_renames.h"
+#include "fake_client/adapter.h"
+#include "fake_client/common.h"
+#include "fake_client/driver_package.h"
+#include "fake_client/install_folder.h"
+#include "fake_client/pending_renames.h"
 #include "footprint/pending_restart.h"
-#include "footprint/services.h"
-#include "footprint/shortcuts.h"
+#include "fake_client/services.h"
+#include "fake_client/shortcuts.h"
 #include "log_lines.h"
 
 #include "mcl/mswin/unique_resource.h"
@@ -42,20 +42,20 @@ protected:
 
     void remove_footprint()
     {
-        for (const wchar_t* name : footprint::client_service_names)
-            EXPECT_EQ(0u, footprint::remove_service(name));
-        EXPECT_EQ(0u, footprint::remove_adapters(footprint::client_adapter_id_list()));
-        EXPECT_EQ(0u, footprint::remove_footprint_infs());
-        EXPECT_EQ(0u, footprint::remove_install_tree(install_folder_));
-        EXPECT_EQ(0u, footprint::unregister_install_dir());
-        EXPECT_EQ(0u, footprint::remove_shortcuts());
+        for (const wchar_t* name : fake_client::client_service_names)
+            EXPECT_EQ(0u, fake_client::remove_service(name));
+        EXPECT_EQ(0u, fake_client::remove_adapters(fake_client::client_adapter_id_list()));
+        EXPECT_EQ(0u, fake_client::remove_footprint_infs());
+        EXPECT_EQ(0u, fake_client::remove_install_tree(install_folder_));
+        EXPECT_EQ(0u, fake_client::unregister_install_dir());
+        EXPECT_EQ(0u, fake_client::remove_shortcuts());
     }
 
     process_output run() const { return run_cleaner(work_.path()); }
     std::string run_log() const { return read_text(work_ / widen(kRunLogName)); }
 
-    const std::wstring install_folder_ = footprint::default_install_folder();
-    const footprint::shortcut_paths shortcuts_ = footprint::client_shortcut_paths();
+    const std::wstring install_folder_ = fake_client::default_install_folder();
+    const fake_client::shortcut_paths shortcuts_ = fake_client::client_shortcut_paths();
     temp_folder work_;
     temp_folder driver_source_;
 };
@@ -89,16 +89,16 @@ TEST_F(removal_run, a_clean_machine_passes_steps_3_to_7_with_their_not_found_lin
 
 TEST_F(removal_run, the_client_footprint_is_gone_after_a_run)
 {
-    footprint::service_options slow_stop;
+    fake_client::service_options slow_stop;
     slow_stop.stop_pending_ms = 600;
-    for (const wchar_t* name : footprint::client_service_names)
-        ASSERT_EQ(0u, footprint::install_service(name, slow_stop));
-    ASSERT_EQ(0u, footprint::add_adapter({"orvanefldrv"}));
+    for (const wchar_t* name : fake_client::client_service_names)
+        ASSERT_EQ(0u, fake_client::install_service(name, slow_stop));
+    ASSERT_EQ(0u, fake_client::add_adapter({"orvanefldrv"}));
     const std::string package = "orvanefldrv_" + std::to_string(::GetCurrentProcessId()) + ".inf";
-    ASSERT_EQ(0u, footprint::publish_driver(driver_source_.path(), package, false));
-    ASSERT_EQ(0u, footprint::make_install_tree(install_folder_));
-    ASSERT_EQ(0u, footprint::register_install_dir(install_folder_));
-    ASSERT_EQ(0u, footprint::make_shortcuts(install_folder_ + L"\\Ferrolink.exe"));
+    ASSERT_EQ(0u, fake_client::publish_driver(driver_source_.path(), package, false));
+    ASSERT_EQ(0u, fake_client::make_install_tree(install_folder_));
+    ASSERT_EQ(0u, fake_client::register_install_dir(install_folder_));
+    ASSERT_EQ(0u, fake_client::make_shortcuts(install_folder_ + L"\\Ferrolink.exe"));
 
     const process_output out = run();
     EXPECT_NE(std::string::npos, out.console.find("3.Stopping Ferrolink service..........succeed\n")) << out.console;
@@ -120,12 +120,12 @@ TEST_F(removal_run, the_client_footprint_is_gone_after_a_run)
                              "\tTry to delete file [" + narrow(shortcuts_.desktop) + "]...succeed\n"))
         << shortcuts;
 
-    for (const wchar_t* name : footprint::client_service_names)
-        EXPECT_EQ(0u, footprint::service_state(name)) << narrow(name);
-    EXPECT_TRUE(footprint::find_adapters(footprint::client_adapter_id_list()).empty());
-    EXPECT_FALSE(footprint::inf_exists(package));
+    for (const wchar_t* name : fake_client::client_service_names)
+        EXPECT_EQ(0u, fake_client::service_state(name)) << narrow(name);
+    EXPECT_TRUE(fake_client::find_adapters(fake_client::client_adapter_id_list()).empty());
+    EXPECT_FALSE(fake_client::inf_exists(package));
     EXPECT_FALSE(exists(install_folder_));
-    EXPECT_TRUE(footprint::existing_shortcuts().empty());
+    EXPECT_TRUE(fake_client::existing_shortcuts().empty());
 }
 
 bool machine_value_exists(const std::wstring& path, const wchar_t* name)
@@ -170,14 +170,14 @@ TEST_F(removal_run, a_hostile_machine_loses_only_the_client_footprint)
     for (const std::wstring& alias : aliased_install_dirs()) {
         SCOPED_TRACE(narrow(alias));
         for (const std::wstring& bystander : {vendor + L"\\" + victim, programs + L"\\" + victim}) {
-            ASSERT_EQ(0u, footprint::create_folders(bystander));
+            ASSERT_EQ(0u, fake_client::create_folders(bystander));
             write_text(bystander + L"\\keep.txt", "x");
         }
-        ASSERT_EQ(0u, footprint::make_install_tree(install_folder_));
-        ASSERT_EQ(0u, footprint::create_folders(install_folder_ + L"\\" + lookalike_dots + victim));
-        ASSERT_EQ(0u, footprint::make_shortcuts(install_folder_ + L"\\Ferrolink.exe"));
-        ASSERT_EQ(0u, footprint::create_folders(shortcuts_.program_group + L"\\" + lookalike_dots + victim));
-        ASSERT_EQ(0u, footprint::set_install_dir_value(REG_SZ, alias.c_str(),
+        ASSERT_EQ(0u, fake_client::make_install_tree(install_folder_));
+        ASSERT_EQ(0u, fake_client::create_folders(install_folder_ + L"\\" + lookalike_dots + victim));
+        ASSERT_EQ(0u, fake_client::make_shortcuts(install_folder_ + L"\\Ferrolink.exe"));
+        ASSERT_EQ(0u, fake_client::create_folders(shortcuts_.program_group + L"\\" + lookalike_dots + victim));
+        ASSERT_EQ(0u, fake_client::set_install_dir_value(REG_SZ, alias.c_str(),
                                                        static_cast<DWORD>((alias.size() + 1) * sizeof(wchar_t))));
         unique_hkey target_key;
         ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (target + L"\\a\\b").c_str(), 0, nullptr, 0,
@@ -195,7 +195,7 @@ TEST_F(removal_run, a_hostile_machine_loses_only_the_client_footprint)
             << log;
         EXPECT_NE(std::string::npos, log.find("\\\xEF\xBC\x8E\xEF\xBC\x8E\xEF\xBC\xBC" + narrow(victim) + "]...succeed\n")) << log;
         EXPECT_FALSE(exists(install_folder_));
-        EXPECT_TRUE(footprint::existing_shortcuts().empty());
+        EXPECT_TRUE(fake_client::existing_shortcuts().empty());
         unique_hkey client;
         EXPECT_NE(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, product_key.c_str(), 0, KEY_READ, client.put()));
 
@@ -214,11 +214,11 @@ TEST_F(removal_run, a_hostile_machine_loses_only_the_client_footprint)
 // rest goes, and the successful run ends with the restart notice.
 TEST_F(removal_run, what_only_a_restart_removes_is_logged_and_the_restart_notice_follows)
 {
-    footprint::service_options stubborn;
+    fake_client::service_options stubborn;
     stubborn.accept_stop = false;
-    ASSERT_EQ(0u, footprint::install_service(footprint::client_service_names[0], stubborn));
-    ASSERT_EQ(0u, footprint::make_install_tree(install_folder_));
-    ASSERT_EQ(0u, footprint::register_install_dir(install_folder_));
+    ASSERT_EQ(0u, fake_client::install_service(fake_client::client_service_names[0], stubborn));
+    ASSERT_EQ(0u, fake_client::make_install_tree(install_folder_));
+    ASSERT_EQ(0u, fake_client::register_install_dir(install_folder_));
     const std::wstring busy_path = install_folder_ + L"\\FLConfig.ini";
     process_output out;
     std::vector<std::wstring> pending;
@@ -228,7 +228,7 @@ TEST_F(removal_run, what_only_a_restart_removes_is_logged_and_the_restart_notice
         ASSERT_TRUE(busy);
         out = run();
         pending = ferrolink::paths_pending_deletion();
-        EXPECT_EQ(0u, footprint::forget_pending_renames(install_folder_));
+        EXPECT_EQ(0u, fake_client::forget_pending_renames(install_folder_));
     }
     const std::string rule(77, '=');
     const std::string verdict = "succeed\n\nUninstall Ferrolink succeed\n";
@@ -247,7 +247,7 @@ TEST_F(removal_run, what_only_a_restart_removes_is_logged_and_the_restart_notice
                                             "] is in use, it will be deleted when Windows restarts\n"))
         << files;
     EXPECT_TRUE(ends_with(files, "\tDelete files succeed, lastError:0\n")) << files;
-    EXPECT_EQ(std::vector<std::wstring>{L"FLConfig.ini"}, footprint::list_tree(install_folder_));
+    EXPECT_EQ(std::vector<std::wstring>{L"FLConfig.ini"}, fake_client::list_tree(install_folder_));
     EXPECT_NE(pending.end(), std::find(pending.begin(), pending.end(), busy_path));
 }
 

@@ -1,8 +1,8 @@
 // Runs FerrolinkCleaner.exe as its own process and checks what it prints, logs and does.
 #include "captured_log.h"
-#include "footprint/driver_package.h"
-#include "footprint/common.h"
-#include "footprint/shortcuts.h"
+#include "fake_client/driver_package.h"
+#include "fake_client/common.h"
+#include "fake_client/shortcuts.h"
 #include "log_lines.h"
 #include "mcl/mswin/unique_resource.h"
 
@@ -215,11 +215,11 @@ protected:
     void SetUp() override
     {
         cleaner_run::SetUp();
-        ASSERT_EQ(0u, footprint::publish_driver(source_.path(), package_, false));
+        ASSERT_EQ(0u, fake_client::publish_driver(source_.path(), package_, false));
     }
     void TearDown() override
     {
-        footprint::remove_footprint_infs();
+        fake_client::remove_footprint_infs();
         cleaner_run::TearDown();
     }
 
@@ -253,8 +253,8 @@ TEST_F(restart_notice, is_never_shown_in_automatic_mode)
 TEST_F(restart_notice, is_never_shown_after_a_failed_run)
 {
     // A file of the program group held without sharing makes step 7 fail, after step 4 removed the package.
-    const std::wstring group = footprint::client_shortcut_paths().program_group;
-    ASSERT_EQ(0u, footprint::create_folders(group));
+    const std::wstring group = fake_client::client_shortcut_paths().program_group;
+    ASSERT_EQ(0u, fake_client::create_folders(group));
     const std::wstring held_path = group + L"\\Orvane Ferrolink.lnk";
     write_text(held_path, "x");
     process_output out;
@@ -264,7 +264,7 @@ TEST_F(restart_notice, is_never_shown_after_a_failed_run)
         ASSERT_TRUE(held);
         out = run();
     }
-    footprint::remove_shortcuts();
+    fake_client::remove_shortcuts();
 
     EXPECT_EQ(1603u, out.exit_code);
     EXPECT_NE(std::string::npos, out.console.find("4.Uninstalling Ferrolink..........failed\n\nFailed to uninstall "
@@ -299,7 +299,7 @@ mcl::mswin::unique_handle start_unstoppable(const std::wstring& exe)
 // A failure wins over the restart flag: whether step 1 ends the run early or step 4 fails, the run exits 1603.
 TEST_F(restart_notice, a_failure_at_step_1_or_step_4_exits_1603)
 {
-    const std::wstring inf = footprint::inf_folder() + L"\\" + widen(package_);
+    const std::wstring inf = fake_client::inf_folder() + L"\\" + widen(package_);
     for (const bool at_step_1 : {true, false}) {
         ::DeleteFileW(automatic_log_.c_str());
         const mcl::mswin::unique_handle client =

@@ -1,7 +1,7 @@
 // The "-ut service" self-tests against the real Service Control Manager and a real COM registration: test
 // services under some of the client's and the agent's fixed names, the SentinelOne object double registered
 // or not, and a helper that answers the protected-services query from a table.
-#include "footprint/services.h"
+#include "fake_client/services.h"
 #include "helper_cli/self_test_tables.h"
 #include "helper_cli/self_tests.h"
 #include "self_test_support.h"
@@ -77,7 +77,7 @@ void install(const installed_service& service)
     if (!service.running)
         return;
     ASSERT_TRUE(::StartServiceW(handle.get(), 0, nullptr)) << ::GetLastError();
-    ASSERT_TRUE(footprint::wait_for_service_state(service.name, SERVICE_RUNNING, 10000));
+    ASSERT_TRUE(fake_client::wait_for_service_state(service.name, SERVICE_RUNNING, 10000));
 }
 
 // Stands in for the SID Windows would give a service, so that the comparison itself runs where the
@@ -101,7 +101,7 @@ protected:
     static void TearDownTestSuite()
     {
         for (const installed_service& service : kServices)
-            EXPECT_EQ(0u, footprint::remove_service(service.name));
+            EXPECT_EQ(0u, fake_client::remove_service(service.name));
     }
 
     std::string run()

@@ -203,10 +203,10 @@ check "its InstallLocation is the folder" \
 registered=$(package_traces)
 
 echo "-- the client's footprint, and a package under the client's name with another upgrade code"
-wine "$bin/footprint.exe" registry make </dev/null | tr -d '\r'
-wine "$bin/footprint.exe" services install </dev/null | tr -d '\r'
-wine "$bin/footprint.exe" files make --register </dev/null | tr -d '\r'
-wine "$bin/footprint.exe" shortcuts make </dev/null | tr -d '\r'
+wine "$bin/fake_client.exe" registry make </dev/null | tr -d '\r'
+wine "$bin/fake_client.exe" services install </dev/null | tr -d '\r'
+wine "$bin/fake_client.exe" files make --register </dev/null | tr -d '\r'
+wine "$bin/fake_client.exe" shortcuts make </dev/null | tr -d '\r'
 wine msiexec /i "$(winepath -w "$bin/msi/ferrolink_by_name.msi")" /qn
 check "the audit finds the client (exit code 1)" [ "$(audit_exit)" = 1 ]
 

@@ -1,20 +1,16 @@
-// The tree deleter, the InstallDir check and the path joining, on folders of each test's own.
+// The tree deleter, on folders of each test's own.
 #include "captured_log.h"
 #include "cleaner/mechanisms/folder_tree.h"
 #include "cleaner/mechanisms/registry_tree.h"
 #include "footprint/install_dir_guard.h"
-#include "footprint/shell_paths.h"
-#include "footprint/common.h"
-#include "footprint/install_folder.h"
+#include "fake_client/common.h"
+#include "fake_client/install_folder.h"
 #include "log_lines.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
-#include <shlobj.h>
 
 #include <algorithm>
-#include <cstring>
-#include <cwchar>
 #include <vector>
 
 using namespace fltest;
@@ -110,7 +106,7 @@ protected:
 TEST_F(folder_tree, nested_folders_go_bottom_up_and_a_read_only_file_is_deleted)
 {
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::create_folders(root + L"\\a\\b"));
+    ASSERT_EQ(0u, fake_client::create_folders(root + L"\\a\\b"));
     make_file(root + L"\\a\\b\\c.sys", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     captured_log log;
     EXPECT_EQ(0u, cleaner::delete_folder_tree(root));
@@ -126,8 +122,8 @@ TEST_F(folder_tree, nested_folders_go_bottom_up_and_a_read_only_file_is_deleted)
 TEST_F(folder_tree, a_whole_installation_goes_and_each_folder_after_its_contents)
 {
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::make_install_tree(root));
-    const std::vector<std::wstring> entries = footprint::list_tree(root);
+    ASSERT_EQ(0u, fake_client::make_install_tree(root));
+    const std::vector<std::wstring> entries = fake_client::list_tree(root);
     captured_log log;
     EXPECT_EQ(0u, cleaner::delete_folder_tree(root));
     EXPECT_FALSE(exists(root));
@@ -168,7 +164,7 @@ TEST_F(folder_tree, a_path_that_cannot_be_searched_is_a_failure_not_a_missing_fo
 TEST_F(folder_tree, a_file_that_cannot_be_deleted_stops_everything_with_its_code)
 {
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     make_file(root + L"\\busy.dll");
     const unique_handle busy(
         ::CreateFileW((root + L"\\busy.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -185,9 +181,9 @@ TEST_F(folder_tree, names_are_used_exactly_and_never_lead_out_of_the_tree)
 {
     const std::wstring root = folder_ / L"Ferrolink";
     const std::wstring lookalike = L"\uFF0E\uFF0E\uFF3Cvictim";
-    ASSERT_EQ(0u, footprint::create_folders(root + L"\\" + lookalike));
+    ASSERT_EQ(0u, fake_client::create_folders(root + L"\\" + lookalike));
     make_file(root + L"\\" + lookalike + L"\\inner.txt");
-    ASSERT_EQ(0u, footprint::create_folders(folder_ / L"victim"));
+    ASSERT_EQ(0u, fake_client::create_folders(folder_ / L"victim"));
     make_file(folder_ / L"victim\\keep.txt");
     captured_log log;
     EXPECT_EQ(0u, cleaner::delete_folder_tree(root));
@@ -206,7 +202,7 @@ TEST_F(folder_tree, names_are_used_exactly_and_never_lead_out_of_the_tree)
 TEST_F(folder_tree, a_folder_held_without_delete_sharing_is_emptied_and_its_removal_fails)
 {
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     make_file(root + L"\\a.dll");
     const unique_handle held(::CreateFileW(root.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -223,11 +219,11 @@ TEST_F(folder_tree, a_folder_held_without_delete_sharing_is_emptied_and_its_remo
 TEST_F(folder_tree, a_linked_folder_is_never_followed)
 {
     const std::wstring target = folder_ / L"precious";
-    ASSERT_EQ(0u, footprint::create_folders(target + L"\\inner"));
+    ASSERT_EQ(0u, fake_client::create_folders(target + L"\\inner"));
     make_file(target + L"\\document.txt");
     make_file(target + L"\\inner\\photo.jpg");
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     const unix_link link(target, root, L"link");
     if (!link.made())
         GTEST_SKIP() << "no way to make a link here";
@@ -248,7 +244,7 @@ TEST_F(folder_tree, a_linked_folder_is_never_followed)
 TEST_F(folder_tree, a_linked_root_is_removed_as_a_link_only)
 {
     const std::wstring target = folder_ / L"precious";
-    ASSERT_EQ(0u, footprint::create_folders(target));
+    ASSERT_EQ(0u, fake_client::create_folders(target));
     make_file(target + L"\\document.txt");
     const unix_link link(target, folder_.path(), L"Ferrolink");
     if (!link.made())
@@ -264,7 +260,7 @@ TEST_F(folder_tree, a_linked_root_is_removed_as_a_link_only)
 TEST_F(folder_tree, a_link_above_the_folder_is_refused_and_nothing_behind_it_goes)
 {
     const std::wstring target = folder_ / L"precious";
-    ASSERT_EQ(0u, footprint::create_folders(target + L"\\Ferrolink"));
+    ASSERT_EQ(0u, fake_client::create_folders(target + L"\\Ferrolink"));
     make_file(target + L"\\Ferrolink\\document.txt");
     const unix_link link(target, folder_.path(), L"Orvane");
     if (!link.made())
@@ -285,12 +281,12 @@ TEST_F(folder_tree, a_link_above_the_folder_is_refused_and_nothing_behind_it_goe
 TEST_F(folder_tree, a_folder_swapped_after_the_check_is_left_alone)
 {
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     make_file(root + L"\\a.dll");
     ferrolink::held_item checked;
     ASSERT_EQ(0u, ferrolink::open_without_links(root, checked));
     ASSERT_TRUE(::MoveFileW(root.c_str(), (folder_ / L"moved").c_str()));
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     make_file(root + L"\\planted.txt");
     captured_log log;
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_INVALID), cleaner::delete_folder_tree(root, checked));
@@ -336,7 +332,7 @@ private:
 TEST_F(folder_tree, a_folder_goes_once_another_process_lets_go_of_a_deleted_file)
 {
     const std::wstring root = folder_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     make_file(root + L"\\held.dll");
     make_file(root + L"\\other.dll");
     const holder scanner(root + L"\\held.dll", 1);
@@ -400,7 +396,7 @@ TEST_F(folder_tree, a_hard_link_leaves_the_file_outside_as_it_was)
         const DWORD before = ::GetFileAttributesW(outside.c_str());
         ASSERT_EQ(c.attributes, before & c.attributes);
         const std::wstring root = folder_ / (L"Ferrolink_" + std::wstring(c.name));
-        ASSERT_EQ(0u, footprint::create_folders(root));
+        ASSERT_EQ(0u, fake_client::create_folders(root));
         const std::wstring link = root + L"\\linked.dat";
         ASSERT_TRUE(::CreateHardLinkW(link.c_str(), outside.c_str(), nullptr));
 
@@ -419,147 +415,11 @@ TEST_F(folder_tree, a_hard_link_leaves_the_file_outside_as_it_was)
     }
 }
 
-TEST(shell_paths, a_path_that_does_not_fit_max_path_is_refused_whole)
-{
-    std::wstring path;
-    const std::wstring folder(249, L'f');
-    EXPECT_EQ(0u, ferrolink::join_within_max_path(folder, L"\\123456789", path));  // 259 characters
-    EXPECT_EQ(259u, path.size());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), ferrolink::join_within_max_path(folder, L"\\1234567890", path));
-    EXPECT_EQ(folder + L"\\1234567890", path);
-}
-
-TEST(shell_paths, a_shell_folder_path_is_the_folder_and_the_suffix)
-{
-    wchar_t desktop[MAX_PATH] = {};
-    ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE));
-    std::wstring path;
-    EXPECT_EQ(0u, ferrolink::path_in_shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY, L"\\Orvane Ferrolink.lnk", path));
-    EXPECT_EQ(std::wstring(desktop) + L"\\Orvane Ferrolink.lnk", path);
-}
-
-// The registered value as the step reads it: into a cleared 1024-byte buffer.
-bool usable(const std::string& value, std::string* folder = nullptr)
-{
-    const std::wstring wide = widen(value);
-    wchar_t buffer[512] = {};
-    std::wmemcpy(buffer, wide.data(), wide.size() < 512 ? wide.size() : 512);
-    std::wstring registered;
-    const bool result = ferrolink::usable_install_dir(buffer, 512, registered);
-    if (folder != nullptr)
-        *folder = narrow(registered);
-    return result;
-}
-
-std::string shell(int csidl)
-{
-    return footprint::to_narrow(footprint::shell_folder(csidl));
-}
-
-TEST(install_dir_check, ordinary_installation_folders_are_usable)
-{
-    std::string folder;
-    EXPECT_TRUE(usable(shell(CSIDL_PROGRAM_FILESX86) + "\\Orvane\\SSL-VPN\\Ferrolink", &folder));
-    EXPECT_EQ(shell(CSIDL_PROGRAM_FILESX86) + "\\Orvane\\SSL-VPN\\Ferrolink", folder);
-    EXPECT_TRUE(usable("D:\\Tools\\Ferrolink\\"));
-    EXPECT_TRUE(usable("\\\\server\\share\\Ferrolink"));
-}
-
-TEST(install_dir_check, empty_relative_and_unterminated_values_are_not)
-{
-    EXPECT_FALSE(usable(""));
-    EXPECT_FALSE(usable("Orvane\\Ferrolink"));
-    EXPECT_FALSE(usable("\\Orvane\\Ferrolink"));
-    EXPECT_FALSE(usable("C:Ferrolink"));
-    EXPECT_FALSE(usable("\\\\?\\C:\\Ferrolink"));
-    const std::string unterminated(1024, 'C');
-    EXPECT_FALSE(usable(unterminated));
-    // Terminated, but too long for the narrow path calls that would have to delete it.
-    EXPECT_FALSE(usable("C:\\" + std::string(1020, 'f')));
-}
-
-TEST(install_dir_check, roots_and_shell_folders_are_not)
-{
-    for (const std::string root : {"C:", "C:\\", "c:\\\\", "C:\\Orvane\\..", "C:\\.", "C:/", "\\\\server\\share",
-                                   "\\\\server\\share\\", "\\\\server"})
-        EXPECT_FALSE(usable(root)) << root;
-    for (int csidl : {CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_PROFILE,
-                      CSIDL_COMMON_APPDATA, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_APPDATA}) {
-        EXPECT_FALSE(usable(shell(csidl))) << shell(csidl);
-        EXPECT_FALSE(usable(shell(csidl) + "\\")) << shell(csidl);
-    }
-    // A folder that holds the user profiles, spelt in another case.
-    std::string users = shell(CSIDL_PROFILE);
-    users = users.substr(0, users.find_last_of('\\'));
-    for (char& c : users)
-        c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
-    EXPECT_FALSE(usable(users)) << users;
-    EXPECT_FALSE(usable(shell(CSIDL_PROGRAM_FILESX86) + "\\Orvane\\..")) << "Program Files through ..";
-}
-
-// An 8.3 alias names the same folder as its long name.
-TEST(install_dir_check, a_short_name_does_not_hide_a_shell_folder)
-{
-    const std::string program_files = shell(CSIDL_PROGRAM_FILESX86);
-    char alias[MAX_PATH] = {};
-    ASSERT_NE(0u, ::GetShortPathNameA(program_files.c_str(), alias, MAX_PATH));
-    ASSERT_NE(program_files, alias) << "no short name here";
-    EXPECT_FALSE(usable(alias)) << alias;
-    EXPECT_FALSE(usable(std::string(alias) + "\\Orvane\\..")) << alias;
-    EXPECT_TRUE(usable(std::string(alias) + "\\Orvane\\SSL-VPN\\Ferrolink")) << alias;
-}
-
-// Other names for the same folders: a share of this machine, an administrative share, stream syntax, and
-// anything inside the Windows folder, the profiles root or a user profile.
-TEST(install_dir_check, aliases_and_folders_inside_guarded_trees_are_not)
-{
-    const std::string windows = shell(CSIDL_WINDOWS);
-    const std::string profile = shell(CSIDL_PROFILE);
-    const std::string drive = windows.substr(0, 2);
-    const std::string beside_windows = drive + "\\" + narrow(unique_name(L"flbeside"));
-    for (const std::string& alias : std::vector<std::string>{"\\\\localhost\\C$\\Windows", "\\\\127.0.0.1\\c$\\users", "\\\\LOCALHOST\\share\\Ferrolink",
-          "\\\\server\\admin$\\Ferrolink", windows + "::$INDEX_ALLOCATION", windows + ":$I30:$INDEX_ALLOCATION",
-          beside_windows + ":stream", windows + "\\Temp\\Ferrolink", windows + "\\System32\\drivers",
-          profile + "\\AppData\\Local\\Ferrolink", profile.substr(0, profile.find_last_of('\\')) + "\\Public\\x"})
-        EXPECT_FALSE(usable(alias)) << alias;
-    EXPECT_TRUE(usable(beside_windows)) << beside_windows;
-}
-
-// The reason a refusal gives is the one that holds, so that the audit can show it.
-TEST(install_dir_check, a_refusal_names_its_reason)
-{
-    using ferrolink::install_dir_verdict;
-    const std::string windows = shell(CSIDL_WINDOWS);
-    const struct {
-        std::string value;
-        install_dir_verdict verdict;
-    } cases[] = {
-        {"", install_dir_verdict::empty},
-        {"Orvane\\Ferrolink", install_dir_verdict::not_absolute},
-        {"C:\\", install_dir_verdict::root},
-        {windows + "::$INDEX_ALLOCATION", install_dir_verdict::stream_syntax},
-        {"\\\\localhost\\share\\Ferrolink", install_dir_verdict::local_share},
-        {shell(CSIDL_PROGRAM_FILES), install_dir_verdict::holds_system_folder},
-        {windows + "\\Temp\\Ferrolink", install_dir_verdict::inside_windows},
-        {shell(CSIDL_PROFILE) + "\\AppData\\Local\\Ferrolink", install_dir_verdict::inside_profiles},
-        {shell(CSIDL_PROGRAM_FILESX86) + "\\Orvane\\SSL-VPN\\Ferrolink", install_dir_verdict::usable},
-    };
-    for (const auto& c : cases) {
-        const std::wstring wide = widen(c.value);
-        std::vector<wchar_t> buffer(512, L'\0');
-        std::copy(wide.begin(), wide.end(), buffer.begin());
-        std::wstring folder;
-        const install_dir_verdict verdict = ferrolink::check_install_dir(buffer.data(), buffer.size(), folder);
-        EXPECT_EQ(static_cast<int>(c.verdict), static_cast<int>(verdict)) << c.value;
-        EXPECT_EQ(c.verdict == install_dir_verdict::usable, std::string(ferrolink::refusal_text(verdict)).empty());
-    }
-}
-
 // A path and a key name that the code page cannot hold go into one log in one encoding: UTF-8.
 TEST_F(folder_tree, non_ascii_paths_and_keys_are_logged_as_utf8)
 {
     const std::wstring root = folder_ / L"F\u00E9rrolink \u65E5\u672C";
-    ASSERT_EQ(0u, footprint::create_folders(root));
+    ASSERT_EQ(0u, fake_client::create_folders(root));
     make_file(root + L"\\a.dll");
     const std::wstring parent = L"Software\\" + unique_name(L"flutf8");
     const std::wstring key = parent + L"\\\u00DCn\u00EF\u65E5";

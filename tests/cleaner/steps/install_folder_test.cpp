@@ -2,9 +2,9 @@
 #include "captured_log.h"
 #include "cleaner/steps/install_folder.h"
 #include "cleaner/mechanisms/restart_folder.h"
-#include "footprint/common.h"
-#include "footprint/install_folder.h"
-#include "footprint/pending_renames.h"
+#include "fake_client/common.h"
+#include "fake_client/install_folder.h"
+#include "fake_client/pending_renames.h"
 #include "footprint/pending_restart.h"
 #include "log_lines.h"
 #include "mcl/mswin/unique_resource.h"
@@ -51,11 +51,11 @@ protected:
 
     void remove_footprint()
     {
-        EXPECT_EQ(0u, footprint::unregister_install_dir());
-        EXPECT_EQ(0u, footprint::remove_install_tree(default_folder_));
+        EXPECT_EQ(0u, fake_client::unregister_install_dir());
+        EXPECT_EQ(0u, fake_client::remove_install_tree(default_folder_));
     }
 
-    const std::wstring default_folder_ = footprint::default_install_folder();
+    const std::wstring default_folder_ = fake_client::default_install_folder();
     machine_folder temp_;
 };
 
@@ -69,7 +69,7 @@ TEST_F(file_removal, nothing_registered_and_nothing_installed_passes)
 
 TEST_F(file_removal, the_default_folder_goes_when_nothing_is_registered)
 {
-    ASSERT_EQ(0u, footprint::make_install_tree(default_folder_));
+    ASSERT_EQ(0u, fake_client::make_install_tree(default_folder_));
     captured_log log;
     EXPECT_EQ(1, cleaner::delete_files());
     const std::string text = log.text();
@@ -85,9 +85,9 @@ TEST_F(file_removal, the_default_folder_goes_when_nothing_is_registered)
 TEST_F(file_removal, the_registered_folder_goes_and_the_default_one_stays)
 {
     const std::wstring registered = temp_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::make_install_tree(registered));
-    ASSERT_EQ(0u, footprint::make_install_tree(default_folder_));
-    ASSERT_EQ(0u, footprint::register_install_dir(registered));
+    ASSERT_EQ(0u, fake_client::make_install_tree(registered));
+    ASSERT_EQ(0u, fake_client::make_install_tree(default_folder_));
+    ASSERT_EQ(0u, fake_client::register_install_dir(registered));
     captured_log log;
     EXPECT_EQ(1, cleaner::delete_files());
     const std::string text = log.text();
@@ -114,7 +114,7 @@ struct damaged_value {
 // value's own target is left alone.
 TEST_F(file_removal, a_damaged_registration_falls_back_to_the_default_folder)
 {
-    const std::wstring windows = footprint::shell_folder(CSIDL_WINDOWS);
+    const std::wstring windows = fake_client::shell_folder(CSIDL_WINDOWS);
     const damaged_value values[] = {
         {"binary without a terminator", REG_BINARY, std::string(1024, 'C')},
         {"empty string", REG_SZ, wide_bytes(L"")},
@@ -124,9 +124,9 @@ TEST_F(file_removal, a_damaged_registration_falls_back_to_the_default_folder)
     };
     for (const damaged_value& value : values) {
         SCOPED_TRACE(value.what);
-        ASSERT_EQ(0u, footprint::set_install_dir_value(value.type, value.bytes.data(),
+        ASSERT_EQ(0u, fake_client::set_install_dir_value(value.type, value.bytes.data(),
                                                        static_cast<DWORD>(value.bytes.size())));
-        ASSERT_EQ(0u, footprint::make_install_tree(default_folder_));
+        ASSERT_EQ(0u, fake_client::make_install_tree(default_folder_));
         captured_log log;
         EXPECT_EQ(1, cleaner::delete_files());
         const std::string text = log.text();
@@ -141,9 +141,9 @@ TEST_F(file_removal, a_damaged_registration_falls_back_to_the_default_folder)
 TEST_F(file_removal, a_folder_registered_as_narrow_bytes_still_goes)
 {
     const std::wstring registered = temp_ / L"Ferrolink";
-    ASSERT_EQ(0u, footprint::make_install_tree(registered));
+    ASSERT_EQ(0u, fake_client::make_install_tree(registered));
     const std::string bytes = narrow(registered) + '\0';
-    ASSERT_EQ(0u, footprint::set_install_dir_value(REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size())));
+    ASSERT_EQ(0u, fake_client::set_install_dir_value(REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size())));
     captured_log log;
     EXPECT_EQ(1, cleaner::delete_files());
     const std::string text = log.text();
@@ -175,13 +175,13 @@ TEST_F(file_removal, a_file_in_use_goes_at_restart_moved_out_where_it_can_be)
         {"a held file in a folder anyone may change", false, true, false, outcome::left},
         {"a running program and a planted restart folder", true, false, true, outcome::registered_in_place},
     };
-    const std::wstring restart_folder = footprint::shell_folder(CSIDL_WINDOWS).substr(0, 3) + cleaner::kRestartFolderName;
+    const std::wstring restart_folder = fake_client::shell_folder(CSIDL_WINDOWS).substr(0, 3) + cleaner::kRestartFolderName;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
         cleaner::restart_required = false;
         const std::wstring registered = temp_ / unique_name(L"case");
-        ASSERT_EQ(0u, footprint::make_install_tree(registered));
-        ASSERT_EQ(0u, footprint::register_install_dir(registered));
+        ASSERT_EQ(0u, fake_client::make_install_tree(registered));
+        ASSERT_EQ(0u, fake_client::register_install_dir(registered));
         if (c.open_install_folder)
             let_everyone_change(registered);
         if (c.planted_restart_folder) {
@@ -207,9 +207,9 @@ TEST_F(file_removal, a_file_in_use_goes_at_restart_moved_out_where_it_can_be)
             result = cleaner::delete_files();
             text = log.text();
             pending = ferrolink::paths_pending_deletion();
-            moved = footprint::list_tree(restart_folder);
-            EXPECT_EQ(0u, footprint::forget_pending_renames(registered));
-            EXPECT_EQ(0u, footprint::forget_pending_renames(restart_folder));
+            moved = fake_client::list_tree(restart_folder);
+            EXPECT_EQ(0u, fake_client::forget_pending_renames(registered));
+            EXPECT_EQ(0u, fake_client::forget_pending_renames(restart_folder));
         }
         remove_tree(restart_folder);
         const std::string busy = narrow(busy_path);
@@ -238,7 +238,7 @@ TEST_F(file_removal, a_file_in_use_goes_at_restart_moved_out_where_it_can_be)
                                             kSucceeded))
                 << text;
             const std::vector<std::wstring> left = {L"bin\\", busy_path.substr(registered.size() + 1)};
-            EXPECT_EQ(left, footprint::list_tree(registered));
+            EXPECT_EQ(left, fake_client::list_tree(registered));
             // Registered in the order they can go: the file, then the folder that held it, then the install folder.
             EXPECT_TRUE(at(busy_path) < at(bin) && at(bin) < at(registered));
             EXPECT_FALSE(ferrolink::is_pending_deletion(registered, ferrolink::paths_pending_deletion()));

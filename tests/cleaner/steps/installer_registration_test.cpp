@@ -76,6 +76,35 @@ TEST(installer_check, reads_the_name_as_stored_and_passes_over_names_that_are_no
     EXPECT_EQ("\tFind ProductName in RegOpenKeyEx\n\tTry to delete Orvane Ferrolink Register\n", log.text());
 }
 
+// A walk that stopped at its bound before finding the name cannot tell that no registration is left; one that
+// looked at every key can.
+TEST(installer_check, a_walk_stopped_at_its_bound_fails_the_step)
+{
+    const std::wstring first = product_key(L"0000FFFF0000FFFF0000FFFF0000FFF3");
+    const std::wstring second = product_key(L"0000FFFF0000FFFF0000FFFF0000FFF4");
+    ASSERT_TRUE(set_string(HKEY_CLASSES_ROOT, first, L"ProductName", L"Another Product"));
+    ASSERT_TRUE(set_string(HKEY_CLASSES_ROOT, second, L"ProductName", L"Another Product"));
+    const DWORD listed = static_cast<DWORD>(subkey_names(HKEY_CLASSES_ROOT, kProducts).size());
+    const struct {
+        DWORD most_keys;
+        int result;
+        std::string line;
+    } cases[] = {
+        {listed, 1, "\tCan not find Orvane Ferrolink Register\n"},
+        {listed - 1, 0,
+         "\tCan not look through every product registration: stopped after " + std::to_string(listed - 1) +
+             " keys\n"},
+    };
+    for (const auto& c : cases) {
+        captured_log log;
+        EXPECT_EQ(c.result, cleaner::check_installer_registration_bounded(c.most_keys));
+        EXPECT_EQ(c.line, log.text());
+        EXPECT_FALSE(cleaner::restart_required);
+    }
+    delete_tree(HKEY_CLASSES_ROOT, first);
+    delete_tree(HKEY_CLASSES_ROOT, second);
+}
+
 TEST(installer_check, without_a_products_key_it_fails)
 {
     if (!subkey_names(HKEY_CLASSES_ROOT, kProducts).empty())

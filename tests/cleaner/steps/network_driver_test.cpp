@@ -3,8 +3,8 @@
 #include "captured_log.h"
 #include "cleaner/mechanisms/code_page.h"
 #include "cleaner/steps/network_driver.h"
-#include "footprint/adapter.h"
-#include "footprint/driver_package.h"
+#include "fake_client/adapter.h"
+#include "fake_client/driver_package.h"
 
 #include <gtest/gtest.h>
 
@@ -28,13 +28,13 @@ protected:
 
     void remove_footprint()
     {
-        EXPECT_EQ(0u, footprint::remove_adapters(adapter_ids()));
-        EXPECT_EQ(0u, footprint::remove_footprint_infs());
+        EXPECT_EQ(0u, fake_client::remove_adapters(adapter_ids()));
+        EXPECT_EQ(0u, fake_client::remove_footprint_infs());
     }
 
     std::vector<std::string> adapter_ids() const
     {
-        std::vector<std::string> ids = footprint::client_adapter_id_list();
+        std::vector<std::string> ids = fake_client::client_adapter_id_list();
         ids.push_back(vendor_id_);
         return ids;
     }
@@ -42,7 +42,7 @@ protected:
     void publish(const std::string& inf_name)
     {
         std::string published;
-        ASSERT_EQ(0u, footprint::publish_driver(source_.path(), inf_name, false, &published));
+        ASSERT_EQ(0u, fake_client::publish_driver(source_.path(), inf_name, false, &published));
         // The driver store here publishes an INF without a catalog under its own name.
         ASSERT_EQ(inf_name, published);
     }
@@ -62,18 +62,18 @@ TEST_F(driver_removal, a_machine_without_the_client_passes_with_two_not_found_li
 // Only the first hardware id counts, compared without regard to case.
 TEST_F(driver_removal, adapters_whose_first_id_is_a_client_id_are_removed_and_no_other)
 {
-    ASSERT_EQ(0u, footprint::add_adapter({"ORVANEFLDRV"}));
-    ASSERT_EQ(0u, footprint::add_adapter({"SslVpnFerrolinkSslDrv", vendor_id_}));
-    ASSERT_EQ(0u, footprint::add_adapter({"quellmarkssldrv"}));
+    ASSERT_EQ(0u, fake_client::add_adapter({"ORVANEFLDRV"}));
+    ASSERT_EQ(0u, fake_client::add_adapter({"SslVpnFerrolinkSslDrv", vendor_id_}));
+    ASSERT_EQ(0u, fake_client::add_adapter({"quellmarkssldrv"}));
     std::string bystander;
-    ASSERT_EQ(0u, footprint::add_adapter({vendor_id_, "orvanefldrv"}, &bystander));
-    ASSERT_EQ(4u, footprint::find_adapters(adapter_ids()).size());
+    ASSERT_EQ(0u, fake_client::add_adapter({vendor_id_, "orvanefldrv"}, &bystander));
+    ASSERT_EQ(4u, fake_client::find_adapters(adapter_ids()).size());
 
     captured_log log;
     EXPECT_EQ(1, cleaner::remove_driver());
     EXPECT_EQ(kNoPackage, log.text());
     EXPECT_FALSE(cleaner::restart_required);
-    const std::vector<footprint::adapter> left = footprint::find_adapters(adapter_ids());
+    const std::vector<fake_client::adapter> left = fake_client::find_adapters(adapter_ids());
     ASSERT_EQ(1u, left.size());
     EXPECT_EQ(bystander, left[0].instance_id);
 }
@@ -89,27 +89,27 @@ TEST_F(driver_removal, packages_carrying_either_marker_are_deleted_and_set_resta
     publish(lower_marker);
     publish(mixed_marker);
     publish(capitals);
-    ASSERT_EQ(0u, footprint::place_inf(capital_o));
+    ASSERT_EQ(0u, fake_client::place_inf(capital_o));
 
     captured_log log;
     EXPECT_EQ(1, cleaner::remove_driver());
     EXPECT_EQ(std::string(kNoDevice) + kPackageDeleted + kPackageDeleted, log.text());
     EXPECT_TRUE(cleaner::restart_required);
-    EXPECT_FALSE(footprint::inf_exists(lower_marker));
-    EXPECT_FALSE(footprint::inf_exists(mixed_marker));
-    EXPECT_TRUE(footprint::inf_exists(capitals));
-    EXPECT_TRUE(footprint::inf_exists(capital_o));
+    EXPECT_FALSE(fake_client::inf_exists(lower_marker));
+    EXPECT_FALSE(fake_client::inf_exists(mixed_marker));
+    EXPECT_TRUE(fake_client::inf_exists(capitals));
+    EXPECT_TRUE(fake_client::inf_exists(capital_o));
 }
 
 TEST_F(driver_removal, adapter_and_package_together)
 {
-    ASSERT_EQ(0u, footprint::add_adapter({"orvanefldrv"}));
+    ASSERT_EQ(0u, fake_client::add_adapter({"orvanefldrv"}));
     publish(with_pid("orvanefldrv_"));
     captured_log log;
     EXPECT_EQ(1, cleaner::remove_driver());
     EXPECT_EQ(kPackageDeleted, log.text());
     EXPECT_TRUE(cleaner::restart_required);
-    EXPECT_TRUE(footprint::find_adapters(footprint::client_adapter_id_list()).empty());
+    EXPECT_TRUE(fake_client::find_adapters(fake_client::client_adapter_id_list()).empty());
 }
 
 // A package of the client that the driver store keeps (here its published INF is read-only, so the store
@@ -118,26 +118,26 @@ TEST_F(driver_removal, a_package_the_store_keeps_is_logged_with_its_error_and_fa
 {
     const std::string kept = with_pid("orvanefldrv_kept_");
     publish(kept);
-    const std::wstring inf = footprint::inf_folder() + L"\\" + widen(kept);
+    const std::wstring inf = fake_client::inf_folder() + L"\\" + widen(kept);
     ASSERT_TRUE(::SetFileAttributesW(inf.c_str(), FILE_ATTRIBUTE_READONLY));
     captured_log log;
     const int result = cleaner::remove_driver();
     ::SetFileAttributesW(inf.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(0, result);
     EXPECT_EQ(std::string(kNoDevice) + "\tFailed to delete " + kept + " from driver store, lastError:5\n", log.text());
-    EXPECT_TRUE(footprint::inf_exists(kept));
+    EXPECT_TRUE(fake_client::inf_exists(kept));
 }
 
 // A linguistic comparison ignores the soft hyphen and would take this adapter for the client's.
 TEST_F(driver_removal, an_adapter_id_with_an_ignorable_character_is_not_the_clients)
 {
     const std::string lookalike = "orvane\xAD" "fldrv";
-    ASSERT_EQ(0u, footprint::add_adapter({lookalike}));
+    ASSERT_EQ(0u, fake_client::add_adapter({lookalike}));
     captured_log log;
     EXPECT_EQ(1, cleaner::remove_driver());
     EXPECT_EQ(std::string(kNoDevice) + kNoPackage, log.text());
-    EXPECT_EQ(1u, footprint::find_adapters({lookalike}).size());
-    EXPECT_EQ(0u, footprint::remove_adapters({lookalike}));
+    EXPECT_EQ(1u, fake_client::find_adapters({lookalike}).size());
+    EXPECT_EQ(0u, fake_client::remove_adapters({lookalike}));
 }
 
 // Package names go to the narrow SetupAPI calls only when they convert exactly, with the flags each code

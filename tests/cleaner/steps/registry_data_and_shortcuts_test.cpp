@@ -9,7 +9,7 @@
 #include "footprint/footprint.h"
 #include "log_lines.h"
 #include "registry_test_support.h"
-#include "footprint/common.h"
+#include "fake_client/common.h"
 
 #include <msi.h>
 
@@ -101,7 +101,7 @@ TEST(client_key_32, install_dir_is_read_there_and_the_key_goes_like_row_1)
     const std::wstring key = L"Software\\Wow6432Node\\Orvane\\SSL-VPN Ferrolink";
     const std::wstring folder = L"C:\\FlTest32\\Ferrolink";
     ASSERT_FALSE(key_exists(HKEY_LOCAL_MACHINE, L"Software\\Orvane\\SSL-VPN Ferrolink"));
-    ASSERT_EQ(0u, footprint::create_folders(folder));
+    ASSERT_EQ(0u, fake_client::create_folders(folder));
     write_text(folder + L"\\FLGui.exe", "x");
     ASSERT_TRUE(set_string(HKEY_LOCAL_MACHINE, key + L"\\Standalone", L"InstallDir", folder));
     ASSERT_TRUE(create_key(HKEY_LOCAL_MACHINE, key + L"\\Standalone\\Profiles\\Home"));
@@ -265,7 +265,7 @@ protected:
         made_.push_back({sid, folder});
         ASSERT_TRUE(set_string(HKEY_LOCAL_MACHINE, kProfileList + sid, L"ProfileImagePath", folder));
         ASSERT_TRUE(create_key(HKEY_LOCAL_MACHINE, kProfileList + sid));
-        ASSERT_EQ(0u, footprint::create_folders(folder + kQuickLaunch));
+        ASSERT_EQ(0u, fake_client::create_folders(folder + kQuickLaunch));
         write_text(shortcut_of(folder), "client");
         write_text(folder + kQuickLaunch + L"\\Other.lnk", "other");
         delete_tree(HKEY_CURRENT_USER, kHiveSource);
@@ -482,7 +482,7 @@ TEST_F(other_profiles, the_shortcut_goes_where_the_users_own_appdata_is_and_a_sh
     for (const auto& c : cases) {
         ASSERT_NO_FATAL_FAILURE(make_profile(c.number, folder_of(c.number), false, c.value));
         if (!c.appdata.empty()) {
-            ASSERT_EQ(0u, footprint::create_folders(c.appdata + L"\\Microsoft\\Internet Explorer\\Quick Launch"));
+            ASSERT_EQ(0u, fake_client::create_folders(c.appdata + L"\\Microsoft\\Internet Explorer\\Quick Launch"));
             write_text(c.appdata + ql, "client");
         }
     }

@@ -4,7 +4,7 @@
 #include "audit/checks.h"
 #include "captured_log.h"
 #include "cleaner/steps/registry_data.h"
-#include "footprint/install_folder.h"
+#include "fake_client/install_folder.h"
 #include "log_lines.h"
 #include "registry_test_support.h"
 
@@ -85,7 +85,7 @@ TEST(installer_reinstall, the_cleaned_client_installs_again_and_is_registered_on
     ASSERT_TRUE(client.installed());
     const std::wstring own_folder = installer_folder() + kClientPackage.product_code;
     ASSERT_TRUE(exists(own_folder + L"\\Ferrolink.ico"));
-    const std::wstring entries[] = {own_folder + L"\\", footprint::default_install_folder() + L"\\Bin\\",
+    const std::wstring entries[] = {own_folder + L"\\", fake_client::default_install_folder() + L"\\Bin\\",
                                     L"C:\\FlTestOther\\"};
     for (const std::wstring& entry : entries)
         ASSERT_TRUE(set_string(HKEY_LOCAL_MACHINE, kFolders, entry, L""));

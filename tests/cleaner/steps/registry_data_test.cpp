@@ -1,7 +1,7 @@
 #include "captured_log.h"
 #include "cleaner/steps/registry_data.h"
 #include "cleaner/mechanisms/registry_tree.h"
-#include "footprint/registry_footprint.h"
+#include "fake_client/registry_footprint.h"
 #include "log_lines.h"
 #include "registry_test_support.h"
 
@@ -13,10 +13,10 @@ using namespace fltest;
 
 namespace {
 
-using row_key = footprint::registry_key;
+using row_key = fake_client::registry_key;
 
 // The client's own keys in the order the cleanup takes them, written down apart from the cleaner's own list.
-const row_key (&kClientRows)[12] = footprint::client_registry_keys;
+const row_key (&kClientRows)[12] = fake_client::client_registry_keys;
 
 const std::wstring kProductKey = L"Software\\Orvane\\SSL-VPN Ferrolink";
 

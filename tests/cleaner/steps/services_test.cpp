@@ -1,7 +1,7 @@
 // Step 3 against the real Service Control Manager, with test_service.exe installed under names of each test.
 #include "captured_log.h"
 #include "cleaner/steps/services.h"
-#include "footprint/services.h"
+#include "fake_client/services.h"
 #include "mcl/mswin/unique_resource.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@ const DWORD kProductionLimitMs = 60000;
 bool gone_within(const std::wstring& name, DWORD timeout_ms)
 {
     for (DWORD waited = 0; waited < timeout_ms; waited += 100) {
-        if (footprint::service_state(name) == 0)
+        if (fake_client::service_state(name) == 0)
             return true;
         ::Sleep(100);
     }
@@ -41,13 +41,13 @@ class service_removal : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        EXPECT_EQ(0u, footprint::remove_service(first_));
-        EXPECT_EQ(0u, footprint::remove_service(second_));
+        EXPECT_EQ(0u, fake_client::remove_service(first_));
+        EXPECT_EQ(0u, fake_client::remove_service(second_));
     }
 
-    void install(const std::wstring& name, const footprint::service_options& options = footprint::service_options())
+    void install(const std::wstring& name, const fake_client::service_options& options = fake_client::service_options())
     {
-        ASSERT_EQ(0u, footprint::install_service(name, options));
+        ASSERT_EQ(0u, fake_client::install_service(name, options));
     }
 
     int remove(DWORD limit_ms = kProductionLimitMs)
@@ -75,13 +75,13 @@ TEST_F(service_removal, running_services_are_stopped_and_deleted)
     captured_log log;
     EXPECT_EQ(1, remove());
     EXPECT_EQ("\tsucceed\n", log.text());
-    EXPECT_EQ(0u, footprint::service_state(first_));
-    EXPECT_EQ(0u, footprint::service_state(second_));
+    EXPECT_EQ(0u, fake_client::service_state(first_));
+    EXPECT_EQ(0u, fake_client::service_state(second_));
 }
 
 TEST_F(service_removal, a_stopped_service_is_deleted_without_waiting)
 {
-    footprint::service_options stopped;
+    fake_client::service_options stopped;
     stopped.start = false;
     install(second_, stopped);
     captured_log log;
@@ -89,7 +89,7 @@ TEST_F(service_removal, a_stopped_service_is_deleted_without_waiting)
     EXPECT_EQ(1, remove());
     EXPECT_LT(::GetTickCount64() - began, 2000u);
     EXPECT_EQ(absent_line(first_) + "\tsucceed\n", log.text());
-    EXPECT_EQ(0u, footprint::service_state(second_));
+    EXPECT_EQ(0u, fake_client::service_state(second_));
 }
 
 // The open fails for another reason than absence (a backslash is no valid name): one line with the code,
@@ -102,7 +102,7 @@ TEST_F(service_removal, an_open_failure_is_logged_and_the_other_service_decides)
         captured_log log;
         EXPECT_EQ(1, cleaner::remove_services(L"flsvc\\one", second_.c_str(), kProductionLimitMs));
         EXPECT_EQ(refused + "\tsucceed\n", log.text());
-        EXPECT_EQ(0u, footprint::service_state(second_));
+        EXPECT_EQ(0u, fake_client::service_state(second_));
     }
     {
         captured_log log;
@@ -116,7 +116,7 @@ TEST_F(service_removal, an_open_failure_is_logged_and_the_other_service_decides)
 
 TEST_F(service_removal, a_slowly_stopping_service_is_polled_until_it_has_stopped)
 {
-    footprint::service_options slow;
+    fake_client::service_options slow;
     slow.stop_pending_ms = 2000;
     install(first_, slow);
     captured_log log;
@@ -126,13 +126,13 @@ TEST_F(service_removal, a_slowly_stopping_service_is_polled_until_it_has_stopped
     EXPECT_GE(took, 1800u);
     EXPECT_LT(took, 10000u);
     // It had stopped before the deletion, so it is gone at once, not merely marked for deletion.
-    EXPECT_EQ(0u, footprint::service_state(first_));
+    EXPECT_EQ(0u, fake_client::service_state(first_));
     EXPECT_EQ(absent_line(second_) + "\tsucceed\n", log.text());
 }
 
 TEST_F(service_removal, the_stop_wait_is_bounded_and_the_service_deleted_anyway)
 {
-    footprint::service_options slow;
+    fake_client::service_options slow;
     slow.stop_pending_ms = 4000;
     install(first_, slow);
     captured_log log;
@@ -143,13 +143,13 @@ TEST_F(service_removal, the_stop_wait_is_bounded_and_the_service_deleted_anyway)
                   "\tsucceed\n",
               log.text());
     // Marked for deletion while it still stops; Windows removes it when its process ends.
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), footprint::service_state(first_));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), fake_client::service_state(first_));
     EXPECT_TRUE(gone_within(first_, 15000));
 }
 
 TEST_F(service_removal, a_service_refusing_the_stop_is_deleted_without_a_wait)
 {
-    footprint::service_options stubborn;
+    fake_client::service_options stubborn;
     stubborn.accept_stop = false;
     install(first_, stubborn);
     captured_log log;
@@ -159,20 +159,20 @@ TEST_F(service_removal, a_service_refusing_the_stop_is_deleted_without_a_wait)
     EXPECT_EQ("\t" + narrow(first_) + " will be removed when Windows restarts\n" + absent_line(second_) +
                   "\tsucceed\n",
               log.text());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), footprint::service_state(first_));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), fake_client::service_state(first_));
 }
 
 // DeleteService only marks a service that has not stopped: it goes when Windows restarts, and the step says
 // so and asks for that restart; a second run before the restart finds it marked, and says the same.
 TEST_F(service_removal, a_service_only_marked_for_deletion_asks_for_a_restart)
 {
-    footprint::service_options still_stopping;
+    fake_client::service_options still_stopping;
     still_stopping.stop_pending_ms = 4000;
-    footprint::service_options stubborn;
+    fake_client::service_options stubborn;
     stubborn.accept_stop = false;
     const struct {
         const char* what;
-        footprint::service_options options;
+        fake_client::service_options options;
     } cases[] = {{"still stopping when the wait ends", still_stopping}, {"refusing the stop", stubborn}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -186,7 +186,7 @@ TEST_F(service_removal, a_service_only_marked_for_deletion_asks_for_a_restart)
                       log.text());
             EXPECT_TRUE(cleaner::restart_required);
         }
-        EXPECT_EQ(0u, footprint::remove_service(first_));
+        EXPECT_EQ(0u, fake_client::remove_service(first_));
         ASSERT_TRUE(gone_within(first_, 15000));
     }
 }
@@ -195,7 +195,7 @@ TEST_F(service_removal, a_service_only_marked_for_deletion_asks_for_a_restart)
 // the step returns only once that process has ended.
 TEST_F(service_removal, a_stopped_services_process_has_ended_when_the_step_returns)
 {
-    footprint::service_options lingering;
+    fake_client::service_options lingering;
     lingering.exit_delay_ms = 1500;
     install(first_, lingering);
     const mcl::mswin::unique_handle process = process_of(first_);

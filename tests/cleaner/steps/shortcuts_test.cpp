@@ -1,8 +1,8 @@
 // Step 7 on the client's fixed shortcut paths in the prefix's real shell folders.
 #include "captured_log.h"
 #include "cleaner/steps/shortcuts.h"
-#include "footprint/install_folder.h"
-#include "footprint/shortcuts.h"
+#include "fake_client/install_folder.h"
+#include "fake_client/shortcuts.h"
 #include "log_lines.h"
 #include "mcl/mswin/unique_resource.h"
 
@@ -23,13 +23,13 @@ std::string folder_of(const std::wstring& path)
 
 class shortcut_removal : public ::testing::Test {
 protected:
-    void SetUp() override { EXPECT_EQ(0u, footprint::remove_shortcuts()); }
+    void SetUp() override { EXPECT_EQ(0u, fake_client::remove_shortcuts()); }
     void TearDown() override
     {
         if (exists(quick_launch_aside_)) {
             EXPECT_TRUE(::MoveFileW(quick_launch_aside_.c_str(), widen(quick_launch_folder_).c_str()));
         }
-        EXPECT_EQ(0u, footprint::remove_shortcuts());
+        EXPECT_EQ(0u, fake_client::remove_shortcuts());
     }
 
     std::string deleted(const std::wstring& path) { return "\tTry to delete file [" + narrow(path) + "]...succeed"; }
@@ -38,8 +38,8 @@ protected:
         return "\tFile [" + narrow(path) + "] not found or already deleted";
     }
 
-    const footprint::shortcut_paths paths_ = footprint::client_shortcut_paths();
-    const std::wstring target_ = footprint::default_install_folder() + L"\\Ferrolink.exe";
+    const fake_client::shortcut_paths paths_ = fake_client::client_shortcut_paths();
+    const std::wstring target_ = fake_client::default_install_folder() + L"\\Ferrolink.exe";
     const std::string quick_launch_folder_ = folder_of(paths_.quick_launch);
     const std::wstring quick_launch_aside_ = widen(quick_launch_folder_) + L" aside";
 };
@@ -55,8 +55,8 @@ TEST_F(shortcut_removal, all_shortcuts_absent_passes_with_a_line_for_each)
 
 TEST_F(shortcut_removal, the_program_group_and_all_three_shortcuts_go)
 {
-    ASSERT_EQ(0u, footprint::make_shortcuts(target_));
-    ASSERT_EQ(4u, footprint::existing_shortcuts().size());
+    ASSERT_EQ(0u, fake_client::make_shortcuts(target_));
+    ASSERT_EQ(4u, fake_client::existing_shortcuts().size());
     ::SetFileAttributesW(paths_.desktop.c_str(), FILE_ATTRIBUTE_READONLY);
     captured_log log;
     EXPECT_EQ(1, cleaner::delete_shortcuts());
@@ -71,13 +71,13 @@ TEST_F(shortcut_removal, the_program_group_and_all_three_shortcuts_go)
     EXPECT_EQ(deleted(paths_.start_menu), lines[3]);
     EXPECT_EQ(deleted(paths_.quick_launch), lines[4]);
     EXPECT_EQ(deleted(paths_.desktop), lines[5]);
-    EXPECT_TRUE(footprint::existing_shortcuts().empty());
+    EXPECT_TRUE(fake_client::existing_shortcuts().empty());
 }
 
 // A missing shortcut file is fine, a missing folder on its path is not: the step stops there.
 TEST_F(shortcut_removal, a_program_group_that_cannot_be_deleted_stops_the_step)
 {
-    ASSERT_EQ(0u, footprint::make_shortcuts(target_));
+    ASSERT_EQ(0u, fake_client::make_shortcuts(target_));
     const std::wstring busy_path = paths_.program_group + L"\\Orvane Ferrolink.lnk";
     const unique_handle busy(::CreateFileW(busy_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(busy);
@@ -94,8 +94,8 @@ TEST_F(shortcut_removal, a_program_group_that_cannot_be_deleted_stops_the_step)
 // there, and the desktop shortcut after it still goes.
 TEST_F(shortcut_removal, a_missing_quick_launch_folder_holds_no_shortcut_and_the_desktop_one_still_goes)
 {
-    ASSERT_EQ(0u, footprint::make_shortcut(paths_.start_menu, target_));
-    ASSERT_EQ(0u, footprint::make_shortcut(paths_.desktop, target_));
+    ASSERT_EQ(0u, fake_client::make_shortcut(paths_.start_menu, target_));
+    ASSERT_EQ(0u, fake_client::make_shortcut(paths_.desktop, target_));
     ASSERT_TRUE(::MoveFileW(widen(quick_launch_folder_).c_str(), quick_launch_aside_.c_str()));
     captured_log log;
     EXPECT_EQ(1, cleaner::delete_shortcuts());

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace footprint {
+namespace fake_client {
 
 struct shortcut_paths {
     std::wstring program_group;  // common programs\Orvane Ferrolink (a folder)
@@ -30,4 +30,4 @@ std::vector<std::wstring> existing_shortcuts();
 // Deletes the program group and the three files. 0 or the first error.
 DWORD remove_shortcuts();
 
-} // namespace footprint
+} // namespace fake_client

@@ -4,7 +4,7 @@
 #include "mcl/mswin/service_process.h"
 #include "mcl/mswin/unique_resource.h"
 
-namespace footprint {
+namespace fake_client {
 
 const wchar_t* const client_service_names[2] = {L"ORVANE_Ferrolink", L"Orvane_Ferrolink_Service"};
 
@@ -129,4 +129,4 @@ bool wait_for_service_state(const std::wstring& name, DWORD state, DWORD timeout
     return service && wait_for_state(service.get(), state, timeout_ms);
 }
 
-} // namespace footprint
+} // namespace fake_client

@@ -6,7 +6,7 @@
 #include <devguid.h>
 #include <setupapi.h>
 
-namespace footprint {
+namespace fake_client {
 
 const char* const client_adapter_ids[3] = {"orvanefldrv", "sslvpnferrolinkssldrv", "QuellmarkSSLDrv"};
 
@@ -121,4 +121,4 @@ std::vector<std::string> client_adapter_id_list()
     return std::vector<std::string>(std::begin(client_adapter_ids), std::end(client_adapter_ids));
 }
 
-} // namespace footprint
+} // namespace fake_client

@@ -5,7 +5,7 @@
 
 #include <setupapi.h>
 
-namespace footprint {
+namespace fake_client {
 
 namespace {
 
@@ -133,4 +133,4 @@ bool inf_exists(const std::string& name)
     return ::GetFileAttributesW((inf_folder() + L"\\" + to_wide(name)).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-} // namespace footprint
+} // namespace fake_client

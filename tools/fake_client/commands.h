@@ -1,4 +1,4 @@
-// The footprint tool's parts as commands: `footprint <part> [action] [arguments]`.
+// The fake client's parts as commands: `fake_client <part> [action] [arguments]`.
 #pragma once
 
 #include "audit/audit_report.h"
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace footprint {
+namespace fake_client {
 
 // The words after the part's name.
 using arguments = std::vector<std::wstring>;
@@ -34,4 +34,4 @@ extern const char driver_usage[];
 extern const char files_usage[];
 extern const char shortcuts_usage[];
 
-} // namespace footprint
+} // namespace fake_client

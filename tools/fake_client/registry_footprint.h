@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace footprint {
+namespace fake_client {
 
 struct registry_key {
     HKEY root;
@@ -30,4 +30,4 @@ DWORD uninstall_client_package();
 int registry_command(const std::vector<std::wstring>& args);
 extern const char registry_usage[];
 
-} // namespace footprint
+} // namespace fake_client

@@ -6,7 +6,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-namespace footprint {
+namespace fake_client {
 
 namespace {
 
@@ -140,4 +140,4 @@ DWORD remove_shortcuts()
     return first_error;
 }
 
-} // namespace footprint
+} // namespace fake_client

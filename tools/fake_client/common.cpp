@@ -2,7 +2,7 @@
 
 #include <shlobj.h>
 
-namespace footprint {
+namespace fake_client {
 
 std::wstring program_folder()
 {
@@ -60,4 +60,4 @@ DWORD create_folders(const std::wstring& folder)
     return ::CreateDirectoryW(folder.c_str(), nullptr) ? 0 : ::GetLastError();
 }
 
-} // namespace footprint
+} // namespace fake_client

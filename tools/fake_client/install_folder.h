@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace footprint {
+namespace fake_client {
 
 // The folder the client installs to when nothing else is registered:
 // 32-bit Program Files + "\Orvane\SSL-VPN\Ferrolink".
@@ -31,4 +31,4 @@ DWORD unregister_install_dir();
 // The value as text (REG_SZ), empty when it is missing.
 std::wstring registered_install_dir();
 
-} // namespace footprint
+} // namespace fake_client

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace footprint {
+namespace fake_client {
 
 // The default INF folder (%windir%\INF), where published packages lie.
 std::wstring inf_folder();
@@ -33,4 +33,4 @@ DWORD remove_footprint_infs();
 // Whether the INF folder holds a file of that name.
 bool inf_exists(const std::string& name);
 
-} // namespace footprint
+} // namespace fake_client

@@ -5,7 +5,7 @@
 
 #include <shlobj.h>
 
-namespace footprint {
+namespace fake_client {
 
 namespace {
 
@@ -181,4 +181,4 @@ std::wstring registered_install_dir()
     return value;
 }
 
-} // namespace footprint
+} // namespace fake_client

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace footprint {
+namespace fake_client {
 
 // The client's two service names, in the order the cleaner handles them.
 extern const wchar_t* const client_service_names[2];
@@ -32,4 +32,4 @@ DWORD service_state(const std::wstring& name);
 // Waits until the service reports `state`; false after `timeout_ms`.
 bool wait_for_service_state(const std::wstring& name, DWORD state, DWORD timeout_ms);
 
-} // namespace footprint
+} // namespace fake_client

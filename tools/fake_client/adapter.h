@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace footprint {
+namespace fake_client {
 
 // The client's adapter hardware ids.
 extern const char* const client_adapter_ids[3];
@@ -29,4 +29,4 @@ DWORD remove_adapters(const std::vector<std::string>& hardware_ids);
 // The client's ids, as a list for the calls above.
 std::vector<std::string> client_adapter_id_list();
 
-} // namespace footprint
+} // namespace fake_client

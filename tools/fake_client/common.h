@@ -1,11 +1,11 @@
-// What the footprint parts share: names of where this program lives, and text conversion.
+// What the fake client's parts share: names of where this program lives, and text conversion.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-namespace footprint {
+namespace fake_client {
 
 // The folder of the running program (the build's bin folder, where test_service.exe lies too).
 std::wstring program_folder();
@@ -20,4 +20,4 @@ std::wstring shell_folder(int csidl);
 // Creates `folder` and every missing folder above it. 0 or the error code.
 DWORD create_folders(const std::wstring& folder);
 
-} // namespace footprint
+} // namespace fake_client

@@ -1,4 +1,4 @@
-// The command-line face of each footprint part: parses its words, calls the part, reports on the console.
+// The command-line face of each part of the fake client: parses its words, calls the part, reports on the console.
 #include "commands.h"
 
 #include "adapter.h"
@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <cwchar>
 
-namespace footprint {
+namespace fake_client {
 
 const char services_usage[] =
     "  services install [--start-pending MS] [--stop-pending MS] [--no-stop] [--stopped]\n"
@@ -217,4 +217,4 @@ int shortcuts_command(const arguments& args)
     return print_audit_items(audit::check_shortcuts());
 }
 
-} // namespace footprint
+} // namespace fake_client

@@ -11,7 +11,7 @@
 
 #include <cstdio>
 
-namespace footprint {
+namespace fake_client {
 
 const char registry_usage[] =
     "  registry [make] | remove | status   (the client's keys and its Windows Installer package)\n";
@@ -245,4 +245,4 @@ int registry_command(const std::vector<std::wstring>& args)
     return 0;
 }
 
-} // namespace footprint
+} // namespace fake_client

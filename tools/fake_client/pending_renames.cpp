@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <vector>
 
-namespace footprint {
+namespace fake_client {
 
 namespace {
 
@@ -64,4 +64,4 @@ DWORD forget_pending_renames(const std::wstring& path)
                                                static_cast<DWORD>(kept.size() * sizeof(wchar_t))));
 }
 
-} // namespace footprint
+} // namespace fake_client

@@ -6,10 +6,10 @@
 
 #include <string>
 
-namespace footprint {
+namespace fake_client {
 
 // Removes from PendingFileRenameOperations every pair whose source is `path` or lies below it (the value
 // itself when nothing else is left). 0, also when there is no such value; else the error.
 DWORD forget_pending_renames(const std::wstring& path);
 
-} // namespace footprint
+} // namespace fake_client
