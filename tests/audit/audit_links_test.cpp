@@ -35,7 +35,7 @@ std::wstring level(int number)
 // The product key holds saved profiles and two links to the maze's first level; each level links twice to the
 // next, and the last holds only profiles. Followed, the maze is 2^17 walks that all end in profiles, which would
 // read as "only the saved profiles are left". Row 2 exists only as a link to nothing.
-class audit_links : public ::testing::Test {
+class AuditLinks : public ::testing::Test {
 protected:
     void TearDown() override
     {
@@ -79,7 +79,7 @@ const nlohmann::json* find_item(const nlohmann::json& document, const std::strin
     return nullptr;
 }
 
-TEST_F(audit_links, a_maze_of_links_is_not_walked_and_every_link_counts_as_present)
+TEST_F(AuditLinks, AMazeOfLinksIsNotWalkedAndEveryLinkCountsAsPresent)
 {
     ASSERT_NO_FATAL_FAILURE(plant_maze());
     const ULONGLONG start = ::GetTickCount64();

@@ -114,7 +114,7 @@ const audit::audit_item* find_item(const audit_output& out, const std::string& n
     return nullptr;
 }
 
-class audit_exe : public ::testing::Test {
+class AuditExe : public ::testing::Test {
 protected:
     void SetUp() override { remove_footprint(); }
     void TearDown() override
@@ -190,7 +190,7 @@ protected:
     std::vector<std::unique_ptr<child_process>> processes_;
 };
 
-TEST_F(audit_exe, finds_the_whole_footprint_and_nothing_after_an_interactive_cleaner_run)
+TEST_F(AuditExe, FindsTheWholeFootprintAndNothingAfterAnInteractiveCleanerRun)
 {
     ASSERT_NO_FATAL_FAILURE(install_footprint());
     const audit_output before = run_audit_exe();
@@ -221,7 +221,7 @@ TEST_F(audit_exe, finds_the_whole_footprint_and_nothing_after_an_interactive_cle
     EXPECT_FALSE(index->counted);
 }
 
-TEST_F(audit_exe, the_profiles_an_unattended_run_keeps_do_not_count)
+TEST_F(AuditExe, TheProfilesAnUnattendedRunKeepsDoNotCount)
 {
     ASSERT_EQ(0u, fake_client::write_client_keys());
     const process_output cleaner =
@@ -238,7 +238,7 @@ TEST_F(audit_exe, the_profiles_an_unattended_run_keeps_do_not_count)
 
 // An InstallDir the cleaner refuses to delete (here the 64-bit program files folder) is shown with the reason
 // and not counted, and the default folder is checked instead, as the cleaner then deletes it.
-TEST_F(audit_exe, a_refused_install_dir_is_shown_with_its_reason_and_not_counted)
+TEST_F(AuditExe, ARefusedInstallDirIsShownWithItsReasonAndNotCounted)
 {
     ASSERT_EQ(0u, fake_client::write_client_keys());
     const std::wstring program_files = fake_client::shell_folder(CSIDL_PROGRAM_FILES);
@@ -277,7 +277,7 @@ void mark_for_deletion(const wchar_t* service)
 // What Windows deletes only at restart is shown as pending and not counted: a stopped service that the Service
 // Control Manager has marked for deletion, and an install folder registered for deletion with everything in it.
 // A registered folder that still holds anything unregistered stays counted: Windows would not remove it.
-TEST_F(audit_exe, what_goes_at_restart_is_shown_as_pending_and_not_counted)
+TEST_F(AuditExe, WhatGoesAtRestartIsShownAsPendingAndNotCounted)
 {
     const wchar_t* const service = fake_client::client_service_names[0];
     fake_client::service_options stopped;
@@ -329,7 +329,7 @@ TEST_F(audit_exe, what_goes_at_restart_is_shown_as_pending_and_not_counted)
 }
 
 // A marked service that still runs keeps the client active until Windows restarts: it is present, and counts.
-TEST_F(audit_exe, a_marked_service_that_still_runs_is_present)
+TEST_F(AuditExe, AMarkedServiceThatStillRunsIsPresent)
 {
     const wchar_t* const service = fake_client::client_service_names[0];
     ASSERT_EQ(0u, fake_client::install_service(service));
@@ -343,7 +343,7 @@ TEST_F(audit_exe, a_marked_service_that_still_runs_is_present)
 
 // What a fleet pipeline parses: the document's fields with their types, a count per state that adds up to the
 // items, a unique id for every item; and the text's first and last lines.
-TEST_F(audit_exe, the_json_fields_carry_their_types_and_every_item_a_unique_id)
+TEST_F(AuditExe, TheJsonFieldsCarryTheirTypesAndEveryItemAUniqueId)
 {
     ASSERT_EQ(0u, fake_client::install_service(fake_client::client_service_names[1]));
     const audit_output out = run_audit_exe();
@@ -374,7 +374,7 @@ TEST_F(audit_exe, the_json_fields_carry_their_types_and_every_item_a_unique_id)
     EXPECT_LT(last.size(), 300u) << last;
 }
 
-TEST(audit_verdict, present_wins_then_unchecked_then_clean)
+TEST(AuditVerdict, PresentWinsThenUncheckedThenClean)
 {
     const auto item = [](audit::item_state state, bool counted) {
         audit::audit_item one;
@@ -401,7 +401,7 @@ TEST(audit_verdict, present_wins_then_unchecked_then_clean)
     }
 }
 
-TEST(audit_text, a_line_break_read_from_the_machine_stays_inside_its_item_line)
+TEST(AuditText, ALineBreakReadFromTheMachineStaysInsideItsItemLine)
 {
     audit::audit_item item;
     item.part = "install folder";
@@ -436,7 +436,7 @@ struct saved_start_menu {
 
 // The shortcut paths are the ones step 7 forms: one that does not fit MAX_PATH is one the cleaner refuses to use,
 // and so it cannot be checked either.
-TEST(audit_shortcuts, a_shortcut_path_that_does_not_fit_max_path_is_unchecked)
+TEST(AuditShortcuts, AShortcutPathThatDoesNotFitMaxPathIsUnchecked)
 {
     temp_folder folder;
     const std::wstring suffix = ferrolink::shortcut_files[0].suffix;
@@ -464,7 +464,7 @@ TEST(audit_shortcuts, a_shortcut_path_that_does_not_fit_max_path_is_unchecked)
     }
 }
 
-TEST(audit_command_line, a_wrong_word_exits_2_with_the_usage)
+TEST(AuditCommandLine, AWrongWordExits2WithTheUsage)
 {
     const process_output out = run_process(L"\"" + bin_path(L"FerrolinkAudit.exe") + L"\" --jsn");
     EXPECT_EQ(2u, out.exit_code);

@@ -58,7 +58,7 @@ const std::set<std::string> kKnownDlls = {
     "kernel32.dll", "advapi32.dll", "user32.dll", "gdi32.dll",  "shell32.dll", "ole32.dll", "oleaut32.dll",
     "setupapi.dll", "shlwapi.dll",  "psapi.dll",  "rpcrt4.dll", "msvcrt.dll",  "ntdll.dll"};
 
-TEST(shipped_programs, import_only_known_dlls)
+TEST(ShippedPrograms, ImportOnlyKnownDlls)
 {
     for (const wchar_t* program : {L"FerrolinkCleaner.exe", L"FerrolinkAudit.exe", L"OVClientHelperCLI.exe"}) {
         SCOPED_TRACE(narrow(program));
@@ -71,7 +71,7 @@ TEST(shipped_programs, import_only_known_dlls)
 
 // The cleaner and the audit need no COM: neither brings ole32 or oleaut32 into its process (the helper tool's
 // self-tests are the only users of the agent's automation object).
-TEST(shipped_programs, cleaner_and_audit_import_no_com)
+TEST(ShippedPrograms, CleanerAndAuditImportNoCom)
 {
     for (const wchar_t* program : {L"FerrolinkCleaner.exe", L"FerrolinkAudit.exe"}) {
         SCOPED_TRACE(narrow(program));

@@ -35,7 +35,7 @@ std::string section(const std::string& log, const std::string& from, const std::
     return log.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
 }
 
-class removal_run : public ::testing::Test {
+class RemovalRun : public ::testing::Test {
 protected:
     void SetUp() override { remove_footprint(); }
     void TearDown() override { remove_footprint(); }
@@ -60,7 +60,7 @@ protected:
     temp_folder driver_source_;
 };
 
-TEST_F(removal_run, a_clean_machine_passes_steps_3_to_7_with_their_not_found_lines)
+TEST_F(RemovalRun, ACleanMachinePassesSteps3To7WithTheirNotFoundLines)
 {
     const process_output out = run();
     EXPECT_NE(std::string::npos, out.console.find("3.Stopping Ferrolink service..........succeed\n")) << out.console;
@@ -87,7 +87,7 @@ TEST_F(removal_run, a_clean_machine_passes_steps_3_to_7_with_their_not_found_lin
               section(log, "7.Try", "8.Check"));
 }
 
-TEST_F(removal_run, the_client_footprint_is_gone_after_a_run)
+TEST_F(RemovalRun, TheClientFootprintIsGoneAfterARun)
 {
     fake_client::service_options slow_stop;
     slow_stop.stop_pending_ms = 600;
@@ -159,7 +159,7 @@ std::vector<std::wstring> aliased_install_dirs()
 // subkeys, an InstallDir that names a guarded folder by another name. After a whole run only the client's
 // footprint is gone, and the log shows the refused InstallDir and the exact names. (Wine can make neither a
 // junction nor a read-only link.)
-TEST_F(removal_run, a_hostile_machine_loses_only_the_client_footprint)
+TEST_F(RemovalRun, AHostileMachineLosesOnlyTheClientFootprint)
 {
     const std::wstring lookalike_dots = L"\uFF0E\uFF0E\uFF3C";
     const std::wstring vendor = install_folder_.substr(0, install_folder_.find_last_of(L'\\'));
@@ -212,7 +212,7 @@ TEST_F(removal_run, a_hostile_machine_loses_only_the_client_footprint)
 
 // What only a restart removes, a service that will not stop and a file of the client in use, is logged so, the
 // rest goes, and the successful run ends with the restart notice.
-TEST_F(removal_run, what_only_a_restart_removes_is_logged_and_the_restart_notice_follows)
+TEST_F(RemovalRun, WhatOnlyARestartRemovesIsLoggedAndTheRestartNoticeFollows)
 {
     fake_client::service_options stubborn;
     stubborn.accept_stop = false;
@@ -266,7 +266,7 @@ std::string read_head(const std::wstring& path, DWORD bytes)
 
 // Every shipped program is relocatable with a high-entropy address space, keeps data non-executable and is
 // terminal-server aware. A program not built in this tree is reported and passed over.
-TEST(shipped_programs, carry_the_pe_security_flags)
+TEST(ShippedPrograms, CarryThePeSecurityFlags)
 {
     const WORD wanted = IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT |
                         IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA | IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE;

@@ -37,7 +37,7 @@ std::wstring automatic_log_path()
 }
 
 // An automatic run's log in the temp folder is removed before and after each test.
-class cleaner_run : public ::testing::Test {
+class CleanerRun : public ::testing::Test {
 protected:
     void SetUp() override { ::DeleteFileW(automatic_log_.c_str()); }
     void TearDown() override { ::DeleteFileW(automatic_log_.c_str()); }
@@ -50,7 +50,7 @@ protected:
     temp_folder work_;
 };
 
-TEST_F(cleaner_run, interactive_run_prints_header_steps_and_verdict_then_pauses)
+TEST_F(CleanerRun, InteractiveRunPrintsHeaderStepsAndVerdictThenPauses)
 {
     const process_output out = run();
     EXPECT_EQ(0u, out.exit_code);
@@ -68,7 +68,7 @@ TEST_F(cleaner_run, interactive_run_prints_header_steps_and_verdict_then_pauses)
     EXPECT_FALSE(exists(automatic_log_)) << "interactive mode never logs to the temp folder";
 }
 
-TEST_F(cleaner_run, automatic_run_logs_to_the_temp_folder_and_neither_pauses_nor_asks_for_a_restart)
+TEST_F(CleanerRun, AutomaticRunLogsToTheTempFolderAndNeitherPausesNorAsksForARestart)
 {
     const process_output out = run(L"-auto");
     EXPECT_EQ(0u, out.exit_code);
@@ -81,7 +81,7 @@ TEST_F(cleaner_run, automatic_run_logs_to_the_temp_folder_and_neither_pauses_nor
     EXPECT_FALSE(exists(work_ / widen(kRunLogName)));
 }
 
-TEST_F(cleaner_run, only_the_exact_single_word_selects_automatic_mode)
+TEST_F(CleanerRun, OnlyTheExactSingleWordSelectsAutomaticMode)
 {
     for (const wchar_t* arguments : {L"-AUTO", L"-auto x", L"-autox", L"auto", L"/auto"}) {
         SCOPED_TRACE(narrow(arguments));
@@ -94,7 +94,7 @@ TEST_F(cleaner_run, only_the_exact_single_word_selects_automatic_mode)
 }
 
 // A request for help prints the usage and leaves the machine alone: no step, no log anywhere, no pause.
-TEST_F(cleaner_run, a_help_request_prints_the_usage_and_runs_nothing)
+TEST_F(CleanerRun, AHelpRequestPrintsTheUsageAndRunsNothing)
 {
     child_process gui(copy_sleeper(work_.path(), L"FLGui.exe"));
     child_process main_exe(copy_sleeper(work_.path(), L"Ferrolink.exe"));
@@ -121,7 +121,7 @@ TEST_F(cleaner_run, a_help_request_prints_the_usage_and_runs_nothing)
 
 // Words close to "-auto" or to a help request start an ordinary interactive run: step 1 stops the client,
 // the log is in the working folder, the run pauses.
-TEST_F(cleaner_run, words_close_to_auto_or_help_start_an_interactive_run)
+TEST_F(CleanerRun, WordsCloseToAutoOrHelpStartAnInteractiveRun)
 {
     for (const wchar_t* arguments : {L"-AUTO", L"-automatic", L"/? x", L"-help"}) {
         SCOPED_TRACE(narrow(arguments));
@@ -140,7 +140,7 @@ TEST_F(cleaner_run, words_close_to_auto_or_help_start_an_interactive_run)
 }
 
 // Every name the interactive log may take is held by a folder.
-TEST_F(cleaner_run, a_log_that_cannot_be_created_ends_the_run_with_exit_code_1_before_any_step)
+TEST_F(CleanerRun, ALogThatCannotBeCreatedEndsTheRunWithExitCode1BeforeAnyStep)
 {
     ASSERT_TRUE(::CreateDirectoryW((work_ / widen(kRunLogName)).c_str(), nullptr));
     for (int number = 2; number <= 99; ++number) {
@@ -156,7 +156,7 @@ TEST_F(cleaner_run, a_log_that_cannot_be_created_ends_the_run_with_exit_code_1_b
     EXPECT_TRUE(client.running()) << "step 1 must not run";
 }
 
-TEST_F(cleaner_run, two_runs_append_to_one_log)
+TEST_F(CleanerRun, TwoRunsAppendToOneLog)
 {
     write_text(work_ / widen(kRunLogName), "earlier content\n");
     run();
@@ -169,7 +169,7 @@ TEST_F(cleaner_run, two_runs_append_to_one_log)
     EXPECT_TRUE(ends_with(log, kSuccessLog));
 }
 
-TEST_F(cleaner_run, step_one_stops_every_process_of_each_client_name_whatever_its_case)
+TEST_F(CleanerRun, StepOneStopsEveryProcessOfEachClientNameWhateverItsCase)
 {
     child_process gui(copy_sleeper(work_.path(), L"flgui.exe"));
     temp_folder other;
@@ -189,7 +189,7 @@ TEST_F(cleaner_run, step_one_stops_every_process_of_each_client_name_whatever_it
     EXPECT_TRUE(lookalike.running()) << "a name that only begins with FLGui.exe is not the client's";
 }
 
-TEST_F(cleaner_run, automatic_log_falls_back_to_application_data_when_the_temp_folder_is_unusable)
+TEST_F(CleanerRun, AutomaticLogFallsBackToApplicationDataWhenTheTempFolderIsUnusable)
 {
     wchar_t appdata[MAX_PATH] = {};
     ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, appdata, CSIDL_APPDATA, FALSE));
@@ -210,17 +210,17 @@ TEST_F(cleaner_run, automatic_log_falls_back_to_application_data_when_the_temp_f
 }
 
 // A driver package of the client in the store makes step 4 ask for a restart.
-class restart_notice : public cleaner_run {
+class RestartNotice : public CleanerRun {
 protected:
     void SetUp() override
     {
-        cleaner_run::SetUp();
+        CleanerRun::SetUp();
         ASSERT_EQ(0u, fake_client::publish_driver(source_.path(), package_, false));
     }
     void TearDown() override
     {
         fake_client::remove_footprint_infs();
-        cleaner_run::TearDown();
+        CleanerRun::TearDown();
     }
 
     static std::string notice()
@@ -233,7 +233,7 @@ protected:
     const std::string package_ = "orvanefldrv_" + std::to_string(::GetCurrentProcessId()) + ".inf";
 };
 
-TEST_F(restart_notice, follows_a_successful_interactive_run)
+TEST_F(RestartNotice, FollowsASuccessfulInteractiveRun)
 {
     const process_output out = run();
     EXPECT_EQ(3010u, out.exit_code);
@@ -243,14 +243,14 @@ TEST_F(restart_notice, follows_a_successful_interactive_run)
     EXPECT_EQ(std::string::npos, log_in_work_dir().find("ATTENTIION")) << "the notice is for the console only";
 }
 
-TEST_F(restart_notice, is_never_shown_in_automatic_mode)
+TEST_F(RestartNotice, IsNeverShownInAutomaticMode)
 {
     const process_output out = run(L"-auto");
     EXPECT_TRUE(ends_with(out.console, kSuccessConsole)) << out.console;
     EXPECT_EQ(3010u, out.exit_code) << "the agent learns of the restart from the exit code";
 }
 
-TEST_F(restart_notice, is_never_shown_after_a_failed_run)
+TEST_F(RestartNotice, IsNeverShownAfterAFailedRun)
 {
     // A file of the program group held without sharing makes step 7 fail, after step 4 removed the package.
     const std::wstring group = fake_client::client_shortcut_paths().program_group;
@@ -297,7 +297,7 @@ mcl::mswin::unique_handle start_unstoppable(const std::wstring& exe)
 }
 
 // A failure wins over the restart flag: whether step 1 ends the run early or step 4 fails, the run exits 1603.
-TEST_F(restart_notice, a_failure_at_step_1_or_step_4_exits_1603)
+TEST_F(RestartNotice, AFailureAtStep1OrStep4Exits1603)
 {
     const std::wstring inf = fake_client::inf_folder() + L"\\" + widen(package_);
     for (const bool at_step_1 : {true, false}) {
@@ -319,7 +319,7 @@ TEST_F(restart_notice, a_failure_at_step_1_or_step_4_exits_1603)
 }
 
 // The executable asks Windows for elevation and carries its version.
-TEST(cleaner_executable, embeds_the_elevation_manifest_and_version_2_5)
+TEST(CleanerExecutable, EmbedsTheElevationManifestAndVersion25)
 {
     const std::wstring exe = bin_path(L"FerrolinkCleaner.exe");
     EXPECT_NE(std::string::npos,

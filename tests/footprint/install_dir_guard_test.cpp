@@ -33,7 +33,7 @@ std::string shell(int csidl)
     return fake_client::to_narrow(fake_client::shell_folder(csidl));
 }
 
-TEST(install_dir_check, ordinary_installation_folders_are_usable)
+TEST(InstallDirCheck, OrdinaryInstallationFoldersAreUsable)
 {
     std::string folder;
     EXPECT_TRUE(usable(shell(CSIDL_PROGRAM_FILESX86) + "\\Orvane\\SSL-VPN\\Ferrolink", &folder));
@@ -42,7 +42,7 @@ TEST(install_dir_check, ordinary_installation_folders_are_usable)
     EXPECT_TRUE(usable("\\\\server\\share\\Ferrolink"));
 }
 
-TEST(install_dir_check, empty_relative_and_unterminated_values_are_not)
+TEST(InstallDirCheck, EmptyRelativeAndUnterminatedValuesAreNot)
 {
     EXPECT_FALSE(usable(""));
     EXPECT_FALSE(usable("Orvane\\Ferrolink"));
@@ -55,7 +55,7 @@ TEST(install_dir_check, empty_relative_and_unterminated_values_are_not)
     EXPECT_FALSE(usable("C:\\" + std::string(1020, 'f')));
 }
 
-TEST(install_dir_check, roots_and_shell_folders_are_not)
+TEST(InstallDirCheck, RootsAndShellFoldersAreNot)
 {
     for (const std::string root : {"C:", "C:\\", "c:\\\\", "C:\\Orvane\\..", "C:\\.", "C:/", "\\\\server\\share",
                                    "\\\\server\\share\\", "\\\\server"})
@@ -75,7 +75,7 @@ TEST(install_dir_check, roots_and_shell_folders_are_not)
 }
 
 // An 8.3 alias names the same folder as its long name.
-TEST(install_dir_check, a_short_name_does_not_hide_a_shell_folder)
+TEST(InstallDirCheck, AShortNameDoesNotHideAShellFolder)
 {
     const std::string program_files = shell(CSIDL_PROGRAM_FILESX86);
     char alias[MAX_PATH] = {};
@@ -88,7 +88,7 @@ TEST(install_dir_check, a_short_name_does_not_hide_a_shell_folder)
 
 // Other names for the same folders: a share of this machine, an administrative share, stream syntax, and
 // anything inside the Windows folder, the profiles root or a user profile.
-TEST(install_dir_check, aliases_and_folders_inside_guarded_trees_are_not)
+TEST(InstallDirCheck, AliasesAndFoldersInsideGuardedTreesAreNot)
 {
     const std::string windows = shell(CSIDL_WINDOWS);
     const std::string profile = shell(CSIDL_PROFILE);
@@ -103,7 +103,7 @@ TEST(install_dir_check, aliases_and_folders_inside_guarded_trees_are_not)
 }
 
 // The reason a refusal gives is the one that holds, so that the audit can show it.
-TEST(install_dir_check, a_refusal_names_its_reason)
+TEST(InstallDirCheck, ARefusalNamesItsReason)
 {
     using ferrolink::install_dir_verdict;
     const std::string windows = shell(CSIDL_WINDOWS);

@@ -22,7 +22,7 @@ bool set_product_name(const std::wstring& path, const std::wstring& name)
 // K1 and K4 carry the client's name, K2 another product's; K3 is a link to a key that carries it, which is no
 // product. A walk that looked at every listed key is complete, whatever its bound; one that stopped with keys
 // left says so.
-TEST(named_products, the_walk_finds_the_named_products_in_order_and_says_when_it_stopped_at_its_bound)
+TEST(NamedProducts, TheWalkFindsTheNamedProductsInOrderAndSaysWhenItStoppedAtItsBound)
 {
     const std::wstring products = L"Software\\" + unique_name(L"flproducts");
     const std::wstring target = products + L"_target";

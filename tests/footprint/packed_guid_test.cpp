@@ -6,22 +6,22 @@ namespace {
 
 using ferrolink::to_packed_guid;
 
-TEST(packed_guid, packs_the_clients_upgrade_code)
+TEST(PackedGuid, PacksTheClientsUpgradeCode)
 {
     EXPECT_EQ(L"74C19A3B56E2F8D4C9A1F7402D6E8A35", to_packed_guid(L"B3A91C47-2E65-4D8F-9C1A-7F04D2E6A853"));
 }
 
-TEST(packed_guid, reverses_the_first_three_groups_and_swaps_the_digits_of_each_later_byte)
+TEST(PackedGuid, ReversesTheFirstThreeGroupsAndSwapsTheDigitsOfEachLaterByte)
 {
     EXPECT_EQ(L"76543210BA98FEDC1032547698BADCFE", to_packed_guid(L"01234567-89AB-CDEF-0123-456789ABCDEF"));
 }
 
-TEST(packed_guid, keeps_the_letter_case_it_is_given)
+TEST(PackedGuid, KeepsTheLetterCaseItIsGiven)
 {
     EXPECT_EQ(L"74c19a3b56e2f8d4c9a1f7402d6e8a35", to_packed_guid(L"b3a91c47-2e65-4d8f-9c1a-7f04d2e6a853"));
 }
 
-TEST(packed_guid, anything_but_a_bare_guid_gives_nothing)
+TEST(PackedGuid, AnythingButABareGuidGivesNothing)
 {
     for (const wchar_t* text : {L"", L"{B3A91C47-2E65-4D8F-9C1A-7F04D2E6A853}", L"B3A91C47-2E65-4D8F-9C1A-7F04D2E6A85",
                                 L"B3A91C472E654D8F9C1A7F04D2E6A853", L"B3A91C47-2E65-4D8F-9C1A-7F04D2E6A85G",
@@ -31,7 +31,7 @@ TEST(packed_guid, anything_but_a_bare_guid_gives_nothing)
 
 } // namespace
 
-TEST(packed_guid, unpacks_a_packed_code_to_its_braced_guid_and_nothing_else)
+TEST(PackedGuid, UnpacksAPackedCodeToItsBracedGuidAndNothingElse)
 {
     using ferrolink::from_packed_guid;
     EXPECT_EQ(L"{B3A91C47-2E65-4D8F-9C1A-7F04D2E6A853}", from_packed_guid(L"74C19A3B56E2F8D4C9A1F7402D6E8A35"));

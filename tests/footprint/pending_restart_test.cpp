@@ -9,7 +9,7 @@
 namespace {
 
 // The reader of PendingFileRenameOperations: pairs of a source and a target, an empty target deleting the source.
-TEST(pending_restart_reader, only_deletions_count_up_to_the_end_of_the_list)
+TEST(PendingRestartReader, OnlyDeletionsCountUpToTheEndOfTheList)
 {
     using namespace std::string_literals;
     const struct {

@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(shell_paths, a_path_that_does_not_fit_max_path_is_refused_whole)
+TEST(ShellPaths, APathThatDoesNotFitMaxPathIsRefusedWhole)
 {
     std::wstring path;
     const std::wstring folder(249, L'f');
@@ -16,7 +16,7 @@ TEST(shell_paths, a_path_that_does_not_fit_max_path_is_refused_whole)
     EXPECT_EQ(folder + L"\\1234567890", path);
 }
 
-TEST(shell_paths, a_shell_folder_path_is_the_folder_and_the_suffix)
+TEST(ShellPaths, AShellFolderPathIsTheFolderAndTheSuffix)
 {
     wchar_t desktop[MAX_PATH] = {};
     ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE));

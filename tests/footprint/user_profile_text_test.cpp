@@ -8,7 +8,7 @@ namespace {
 using ferrolink::appdata_kind;
 using ferrolink::profile_skip;
 
-TEST(profile_entry, users_of_every_kind_are_walked_and_service_backup_and_temporary_entries_are_not)
+TEST(ProfileEntry, UsersOfEveryKindAreWalkedAndServiceBackupAndTemporaryEntriesAreNot)
 {
     const struct {
         const wchar_t* name;
@@ -37,7 +37,7 @@ TEST(profile_entry, users_of_every_kind_are_walked_and_service_backup_and_tempor
         EXPECT_EQ(c.skip, ferrolink::profile_entry_skip(c.name, c.state)) << c.name << " state " << c.state;
 }
 
-TEST(appdata_path, only_what_is_the_same_for_the_user_is_expanded)
+TEST(AppdataPath, OnlyWhatIsTheSameForTheUserIsExpanded)
 {
     const std::wstring profile = L"C:\\Users\\ana";
     const std::wstring windows = L"C:\\Windows";

@@ -107,43 +107,43 @@ const std::string kServiceRecordReply =
     wide_text(u"C:\\Pr\u00f6gramme\\\u6771\u4eac") + "ffff";
 
 const command_case kCommands[] = {
-    {"protect_service", L"-P SERVICE abc", "", 0x1000002, u32(1) + "0101" + narrow_text("abc"), 0, ""},
-    {"unprotect_process_outside_ascii", L"-u process C:\\\u00e9t\u00e9\\x.exe",
+    {"ProtectService", L"-P SERVICE abc", "", 0x1000002, u32(1) + "0101" + narrow_text("abc"), 0, ""},
+    {"UnprotectProcessOutsideAscii", L"-u process C:\\\u00e9t\u00e9\\x.exe",
      "on 0x1000003 result 0 locked by policy", 0x1000003,
      u32(1) + "00" + wide_text(u"C:\\\u00e9t\u00e9\\x.exe"), 0,
      "Failed to unprotect: C:\\\xc3\xa9t\xc3\xa9\\x.exe\nlocked by policy\n"},
-    {"unprotect_reg", L"-u reg \"HKLM\\SOFTWARE\\OrVANE\\SSL-VPN Ferrolink\\Standalone\"", "on 0x100000B result 0 no",
+    {"UnprotectReg", L"-u reg \"HKLM\\SOFTWARE\\OrVANE\\SSL-VPN Ferrolink\\Standalone\"", "on 0x100000B result 0 no",
      0x100000B,
      u32(1) + "00" + "02000080ffffffff" + wide_text(u"SOFTWARE\\OrVANE\\SSL-VPN Ferrolink\\Standalone") + "00" +
          u32(0) + u32(0),
      0, ""},
-    {"query_services_report", L"-q -log service", "on 0x1000004 bytes " + kServiceRecordReply, 0x1000004, "01", 0,
+    {"QueryServicesReport", L"-q -log service", "on 0x1000004 bytes " + kServiceRecordReply, 0x1000004, "01", 0,
      "ovtpsvc\n=============================\n"
      "Binary path: C:\\Pr\xc3\xb6gramme\\\xe6\x9d\xb1\xe4\xba\xac\\ovtp.exe\n"
      "Service level protection: Yes\nProcess level protection: No\nService SID: S-1-5-80-7\n"
      "Current service DACL permissions: D:(A;;GA;;;SY)\n"
      "Reference folder: C:\\Pr\xc3\xb6gramme\\\xe6\x9d\xb1\xe4\xba\xac\n"
      "Current folder DACL permissions: D:(A;;FA;;;BA)\n \n1 services are protected.\n"},
-    {"query_folders_fails", L"-q folder", "on 0x100000D bytes 0500", 0x100000D, "00", 0, "Command failed.\n"},
-    {"pause_refused", L"-c pause", "on 0x1000006 result 0 busy", 0x1000006, "", 0, "Command failed.\n"},
-    {"d_switch_on", L"-d enable", "", 0x1000096, "01", 0, ""},
-    {"e_switch_off", L"-e disable", "", 0x1000008, "00", 0, ""},
-    {"start_service_with_arguments", L"-s start S a b", "on 0x1000065 result 0 no such service", 0x1000065,
+    {"QueryFoldersFails", L"-q folder", "on 0x100000D bytes 0500", 0x100000D, "00", 0, "Command failed.\n"},
+    {"PauseRefused", L"-c pause", "on 0x1000006 result 0 busy", 0x1000006, "", 0, "Command failed.\n"},
+    {"DSwitchOn", L"-d enable", "", 0x1000096, "01", 0, ""},
+    {"ESwitchOff", L"-e disable", "", 0x1000008, "00", 0, ""},
+    {"StartServiceWithArguments", L"-s start S a b", "on 0x1000065 result 0 no such service", 0x1000065,
      narrow_text("S") + u32(2) + narrow_text("a") + narrow_text("b"), 0,
      "Failed to start service: S\nno such service\n"},
-    {"recover_key_dacl", L"-r reg HKLM\\AB", "", 0x100006A,
+    {"RecoverKeyDacl", L"-r reg HKLM\\AB", "", 0x100006A,
      u32(1) + "00" + "02000080ffffffff" + wide_text(u"AB") + "00" + u32(0) + u32(0), 0, ""},
-    {"list_containers", L"-f list containers", "on 0x10000CD bytes " + u32(2) + narrow_text("c1") + narrow_text("c2"),
+    {"ListContainers", L"-f list containers", "on 0x10000CD bytes " + u32(2) + narrow_text("c1") + narrow_text("c2"),
      0x10000CD, "", 0, " \nc1\n \nc2\n \n2 quarantine containers.\n"},
-    {"test_message", L"-t", "", 0x1000001, "", 0, ""},
-    {"self_tests_cross_check", L"-ut service", "protect service ovtpsvc S-1-5-80-7", 0x1000004, "00", 0,
+    {"TestMessage", L"-t", "", 0x1000001, "", 0, ""},
+    {"SelfTestsCrossCheck", L"-ut service", "protect service ovtpsvc S-1-5-80-7", 0x1000004, "00", 0,
      "query_protected_services successful\nWill not verify SID of 'ovtpsvc'\n", true},
-    {"usage_after_connecting", L"-p reg HKLM\\AB", "", 0, "", 2, kUsage},
+    {"UsageAfterConnecting", L"-p reg HKLM\\AB", "", 0, "", 2, kUsage},
 };
 
-class tool_command : public ::testing::TestWithParam<command_case> {};
+class ToolCommand : public ::testing::TestWithParam<command_case> {};
 
-TEST_P(tool_command, sends_its_request_prints_and_exits)
+TEST_P(ToolCommand, SendsItsRequestPrintsAndExits)
 {
     const command_case& c = GetParam();
     installed_double service(kFirstName, "version 1 5\n" + c.script + "\n");
@@ -169,7 +169,7 @@ TEST_P(tool_command, sends_its_request_prints_and_exits)
     EXPECT_EQ(c.payload_hex, sent[0].payload_hex);
 }
 
-INSTANTIATE_TEST_SUITE_P(options, tool_command, ::testing::ValuesIn(kCommands),
+INSTANTIATE_TEST_SUITE_P(Options, ToolCommand, ::testing::ValuesIn(kCommands),
                          [](const auto& info) { return std::string(info.param.label); });
 
 struct connection_case {
@@ -187,18 +187,18 @@ void PrintTo(const connection_case& c, std::ostream* out)
 }
 
 const connection_case kConnections[] = {
-    {"no_service", nullptr, true, "", 1, kUnableToConnect},
-    {"incompatible_protocol", kFirstName, true, "version 0 4", 1,
+    {"NoService", nullptr, true, "", 1, kUnableToConnect},
+    {"IncompatibleProtocol", kFirstName, true, "version 0 4", 1,
      "Service and client use incompatible IPC protocols.\n"},
-    {"second_name", kSecondName, true, "version 1 5", 0, " \n0 quarantine containers.\n"},
-    {"stopped_service_is_started", kFirstName, false, "version 1 5", 0,
+    {"SecondName", kSecondName, true, "version 1 5", 0, " \n0 quarantine containers.\n"},
+    {"StoppedServiceIsStarted", kFirstName, false, "version 1 5", 0,
      "Client protection service is stopped, trying to re-start the service...\n \n0 quarantine containers.\n"},
-    {"service_too_old_for_quarantine", kFirstName, true, "version 1 2", 0, "Command failed.\n"},
+    {"ServiceTooOldForQuarantine", kFirstName, true, "version 1 2", 0, "Command failed.\n"},
 };
 
-class tool_connection : public ::testing::TestWithParam<connection_case> {};
+class ToolConnection : public ::testing::TestWithParam<connection_case> {};
 
-TEST_P(tool_connection, connects_like_the_cleaner_or_exits_with_1)
+TEST_P(ToolConnection, ConnectsLikeTheCleanerOrExitsWith1)
 {
     const connection_case& c = GetParam();
     protection_double::uninstall(kFirstName);
@@ -211,11 +211,11 @@ TEST_P(tool_connection, connects_like_the_cleaner_or_exits_with_1)
     EXPECT_EQ(c.console, out.console);
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, tool_connection, ::testing::ValuesIn(kConnections),
+INSTANTIATE_TEST_SUITE_P(Cases, ToolConnection, ::testing::ValuesIn(kConnections),
                          [](const auto& info) { return std::string(info.param.label); });
 
 // Usage needs no service: none is installed here, so any connection attempt would print its failure.
-TEST(tool_usage, no_words_or_help_alone_print_the_usage_without_connecting)
+TEST(ToolUsage, NoWordsOrHelpAlonePrintTheUsageWithoutConnecting)
 {
     protection_double::uninstall(kFirstName);
     protection_double::uninstall(kSecondName);
@@ -231,7 +231,7 @@ TEST(tool_usage, no_words_or_help_alone_print_the_usage_without_connecting)
 }
 
 // The monitor asks for the protocol once a second until the process is ended.
-TEST(tool_monitor, asks_for_the_protocol_until_ended)
+TEST(ToolMonitor, AsksForTheProtocolUntilEnded)
 {
     installed_double service(kFirstName, "version 1 5\n");
     ASSERT_TRUE(service.ok());
@@ -243,7 +243,7 @@ TEST(tool_monitor, asks_for_the_protocol_until_ended)
 }
 
 // The tool asks Windows for elevation and carries the product's version (its banner keeps the tool's own 1.1).
-TEST(tool_executable, embeds_the_elevation_manifest_and_version_2_5)
+TEST(ToolExecutable, EmbedsTheElevationManifestAndVersion25)
 {
     const std::wstring exe = bin_path(L"OVClientHelperCLI.exe");
     EXPECT_NE(std::string::npos, embedded_manifest(exe).find("level=\"requireAdministrator\""));

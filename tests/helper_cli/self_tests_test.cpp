@@ -89,7 +89,7 @@ void know_sid(const char* name, const char* text)
     service_sid_table.emplace(name, mcl::mswin::unique_hlocal(sid));
 }
 
-class self_tests : public ::testing::Test {
+class SelfTests : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
@@ -123,17 +123,17 @@ struct agent_case {
 };
 
 const agent_case kAgentCases[] = {
-    {"not_registered", false, nullptr, "CLSIDFromProgID failed on SentinelHelper.1, error: 0x800401F3\n"},
-    {"default_text", true, nullptr,
+    {"NotRegistered", false, nullptr, "CLSIDFromProgID failed on SentinelHelper.1, error: 0x800401F3\n"},
+    {"DefaultText", true, nullptr,
      "SentinelOne status: " + kDefaultStatus + "\nTest S1 agent status successfully.\n"},
-    {"text_outside_ascii_as_utf8", true, L"{\"site\":\"Z\u00fcrich \u6771\u4eac\"}",
+    {"TextOutsideAsciiAsUtf8", true, L"{\"site\":\"Z\u00fcrich \u6771\u4eac\"}",
      "SentinelOne status: {\"site\":\"Z\xc3\xbcrich \xe6\x9d\xb1\xe4\xba\xac\"}\n"
      "Test S1 agent status successfully.\n"},
-    {"invoke_fails", true, L"!fail", "Failed to invoke GetAgentStatusJSON, error: 0x80004005\n"},
-    {"answer_is_no_text", true, L"!empty", "GetAgentStatusJSON returned no text, error: 0x80020005\n"},
-    {"method_unknown", true, L"!noname", "GetIDsOfNames failed on GetAgentStatusJSON, error: 0x80020006\n"},
+    {"InvokeFails", true, L"!fail", "Failed to invoke GetAgentStatusJSON, error: 0x80004005\n"},
+    {"AnswerIsNoText", true, L"!empty", "GetAgentStatusJSON returned no text, error: 0x80020005\n"},
+    {"MethodUnknown", true, L"!noname", "GetIDsOfNames failed on GetAgentStatusJSON, error: 0x80020006\n"},
     // No server of the requested contexts could be loaded: Wine reports the class as not registered.
-    {"server_missing", true, nullptr, "CoCreateInstance failed on sentinelHelperCLSID, error: 0x80040154\n", true},
+    {"ServerMissing", true, nullptr, "CoCreateInstance failed on sentinelHelperCLSID, error: 0x80040154\n", true},
 };
 
 void point_server_at_missing_file()
@@ -154,9 +154,9 @@ void PrintTo(const agent_case& c, std::ostream* out)
     *out << c.label;
 }
 
-class agent_status : public self_tests, public ::testing::WithParamInterface<agent_case> {};
+class AgentStatus : public SelfTests, public ::testing::WithParamInterface<agent_case> {};
 
-TEST_P(agent_status, prints_the_agent_part_between_the_service_parts)
+TEST_P(AgentStatus, PrintsTheAgentPartBetweenTheServiceParts)
 {
     const agent_case& c = GetParam();
     ::SetEnvironmentVariableW(L"SENTINEL_DOUBLE_REPLY", c.reply);
@@ -177,12 +177,12 @@ TEST_P(agent_status, prints_the_agent_part_between_the_service_parts)
     EXPECT_EQ(1, helper_.queries);
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, agent_status, ::testing::ValuesIn(kAgentCases),
+INSTANTIATE_TEST_SUITE_P(Cases, AgentStatus, ::testing::ValuesIn(kAgentCases),
                          [](const auto& info) { return std::string(info.param.label); });
 
 // Only the two automatically started own-process services are compared; under Wine their virtual-account
 // lookup fails (1332), so a known SID stands in for one of them to reach the comparison.
-TEST_F(self_tests, cross_check_compares_only_auto_start_own_process_services)
+TEST_F(SelfTests, CrossCheckComparesOnlyAutoStartOwnProcessServices)
 {
     know_sid("ovenfsvc", "S-1-5-80-11-22-33");
     know_sid("ovwpsvc", "S-1-5-80-44-55-66");
@@ -205,7 +205,7 @@ TEST_F(self_tests, cross_check_compares_only_auto_start_own_process_services)
 
 // Without a stand-in the SID of a verifiable service comes from Windows; where the lookup fails, as under
 // Wine, the line says the conversion failed.
-TEST_F(self_tests, a_service_without_a_sid_reports_the_conversion_failure)
+TEST_F(SelfTests, AServiceWithoutASidReportsTheConversionFailure)
 {
     helper_.records = {record("ovenfsvc", "S-1-5-80-11-22-33")};
     const std::string printed = run();
@@ -217,7 +217,7 @@ TEST_F(self_tests, a_service_without_a_sid_reports_the_conversion_failure)
 
 // A caller that already set up a single-threaded apartment keeps it: the self-tests' own initialisation
 // fails with RPC_E_CHANGED_MODE and must not be undone.
-TEST_F(self_tests, keeps_the_callers_apartment)
+TEST_F(SelfTests, KeepsTheCallersApartment)
 {
     ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     ASSERT_EQ(RPC_E_CHANGED_MODE, ::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
@@ -230,7 +230,7 @@ TEST_F(self_tests, keeps_the_callers_apartment)
 
 // Whatever answers on the protection service's pipes names the services, and the agent's object writes its
 // status: neither gets a line of its own onto the console, nor a terminal escape.
-TEST_F(self_tests, names_from_the_service_and_the_agent_status_cannot_forge_lines)
+TEST_F(SelfTests, NamesFromTheServiceAndTheAgentStatusCannotForgeLines)
 {
     ::SetEnvironmentVariableW(L"SENTINEL_DOUBLE_REPLY", L"{}\r\nTest S1 agent status successfully.\x1b[2J\x9b" L"0m");
     helper_.records = {record("x'\novenfsvc SID matches the SID from CPS\n\x1b]0;owned\x07\xc2\x9b", "S-1-5-80-1")};

@@ -15,13 +15,13 @@ run_request request_for(std::vector<const char*> arguments)
     return request_of(static_cast<int>(arguments.size()), arguments.data());
 }
 
-TEST(command_line, only_a_single_help_word_in_any_ascii_case_asks_for_the_usage)
+TEST(CommandLine, OnlyASingleHelpWordInAnyAsciiCaseAsksForTheUsage)
 {
     for (const char* word : {"/?", "-?", "/h", "-h", "--help", "/H", "-H", "--HELP", "--HeLp"})
         EXPECT_EQ(run_request::usage, request_for({word})) << word;
 }
 
-TEST(command_line, only_exactly_auto_is_unattended_and_everything_else_is_interactive)
+TEST(CommandLine, OnlyExactlyAutoIsUnattendedAndEverythingElseIsInteractive)
 {
     EXPECT_EQ(run_request::automatic, request_for({"-auto"}));
     EXPECT_EQ(run_request::interactive, request_for({}));

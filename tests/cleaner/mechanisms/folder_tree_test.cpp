@@ -97,13 +97,13 @@ private:
     bool made_ = false;
 };
 
-class folder_tree : public ::testing::Test {
+class FolderTree : public ::testing::Test {
 protected:
     std::string path(const std::wstring& relative) const { return narrow(folder_ / relative); }
     temp_folder folder_;
 };
 
-TEST_F(folder_tree, nested_folders_go_bottom_up_and_a_read_only_file_is_deleted)
+TEST_F(FolderTree, NestedFoldersGoBottomUpAndAReadOnlyFileIsDeleted)
 {
     const std::wstring root = folder_ / L"Ferrolink";
     ASSERT_EQ(0u, fake_client::create_folders(root + L"\\a\\b"));
@@ -119,7 +119,7 @@ TEST_F(folder_tree, nested_folders_go_bottom_up_and_a_read_only_file_is_deleted)
     EXPECT_FALSE(exists(root));
 }
 
-TEST_F(folder_tree, a_whole_installation_goes_and_each_folder_after_its_contents)
+TEST_F(FolderTree, AWholeInstallationGoesAndEachFolderAfterItsContents)
 {
     const std::wstring root = folder_ / L"Ferrolink";
     ASSERT_EQ(0u, fake_client::make_install_tree(root));
@@ -144,7 +144,7 @@ TEST_F(folder_tree, a_whole_installation_goes_and_each_folder_after_its_contents
     }
 }
 
-TEST_F(folder_tree, a_missing_folder_counts_as_deleted)
+TEST_F(FolderTree, AMissingFolderCountsAsDeleted)
 {
     captured_log log;
     EXPECT_EQ(0u, cleaner::delete_folder_tree(folder_ / L"absent"));
@@ -153,7 +153,7 @@ TEST_F(folder_tree, a_missing_folder_counts_as_deleted)
 
 // Only a search that finds nothing there means "already deleted"; one that cannot even look (here: a path
 // too long for the narrow calls) must not report the folder as gone.
-TEST_F(folder_tree, a_path_that_cannot_be_searched_is_a_failure_not_a_missing_folder)
+TEST_F(FolderTree, APathThatCannotBeSearchedIsAFailureNotAMissingFolder)
 {
     const std::string too_long = path(std::wstring(300, L'f'));
     captured_log log;
@@ -161,7 +161,7 @@ TEST_F(folder_tree, a_path_that_cannot_be_searched_is_a_failure_not_a_missing_fo
     EXPECT_EQ("\tCannot find [" + too_long + "] file or folder\n", log.text());
 }
 
-TEST_F(folder_tree, a_file_that_cannot_be_deleted_stops_everything_with_its_code)
+TEST_F(FolderTree, AFileThatCannotBeDeletedStopsEverythingWithItsCode)
 {
     const std::wstring root = folder_ / L"Ferrolink";
     ASSERT_EQ(0u, fake_client::create_folders(root));
@@ -177,7 +177,7 @@ TEST_F(folder_tree, a_file_that_cannot_be_deleted_stops_everything_with_its_code
 
 // Fullwidth dots and backslash are names like any other: a narrow listing would best-fit them into "..\"
 // and lead the walk out of the tree. The log shows them as UTF-8.
-TEST_F(folder_tree, names_are_used_exactly_and_never_lead_out_of_the_tree)
+TEST_F(FolderTree, NamesAreUsedExactlyAndNeverLeadOutOfTheTree)
 {
     const std::wstring root = folder_ / L"Ferrolink";
     const std::wstring lookalike = L"\uFF0E\uFF0E\uFF3Cvictim";
@@ -199,7 +199,7 @@ TEST_F(folder_tree, names_are_used_exactly_and_never_lead_out_of_the_tree)
 
 // The walk holds each folder without sharing delete; a folder someone else holds that way (a command prompt
 // standing in it) is still emptied, and only its own removal fails.
-TEST_F(folder_tree, a_folder_held_without_delete_sharing_is_emptied_and_its_removal_fails)
+TEST_F(FolderTree, AFolderHeldWithoutDeleteSharingIsEmptiedAndItsRemovalFails)
 {
     const std::wstring root = folder_ / L"Ferrolink";
     ASSERT_EQ(0u, fake_client::create_folders(root));
@@ -216,7 +216,7 @@ TEST_F(folder_tree, a_folder_held_without_delete_sharing_is_emptied_and_its_remo
 }
 
 // A link inside the installation must never lead the deletion to what it points at.
-TEST_F(folder_tree, a_linked_folder_is_never_followed)
+TEST_F(FolderTree, ALinkedFolderIsNeverFollowed)
 {
     const std::wstring target = folder_ / L"precious";
     ASSERT_EQ(0u, fake_client::create_folders(target + L"\\inner"));
@@ -241,7 +241,7 @@ TEST_F(folder_tree, a_linked_folder_is_never_followed)
     EXPECT_TRUE(exists(target + L"\\inner\\photo.jpg"));
 }
 
-TEST_F(folder_tree, a_linked_root_is_removed_as_a_link_only)
+TEST_F(FolderTree, ALinkedRootIsRemovedAsALinkOnly)
 {
     const std::wstring target = folder_ / L"precious";
     ASSERT_EQ(0u, fake_client::create_folders(target));
@@ -257,7 +257,7 @@ TEST_F(folder_tree, a_linked_root_is_removed_as_a_link_only)
 
 // A link on the way to the folder is never passed: a user who can create folders there could otherwise point
 // the walk at any folder of the machine.
-TEST_F(folder_tree, a_link_above_the_folder_is_refused_and_nothing_behind_it_goes)
+TEST_F(FolderTree, ALinkAboveTheFolderIsRefusedAndNothingBehindItGoes)
 {
     const std::wstring target = folder_ / L"precious";
     ASSERT_EQ(0u, fake_client::create_folders(target + L"\\Ferrolink"));
@@ -278,7 +278,7 @@ TEST_F(folder_tree, a_link_above_the_folder_is_refused_and_nothing_behind_it_goe
 
 // The walk starts from what was checked, not from the path: a folder swapped in under the checked name after
 // the check (here by a rename; Wine cannot make a junction) is not what may be deleted, and neither goes.
-TEST_F(folder_tree, a_folder_swapped_after_the_check_is_left_alone)
+TEST_F(FolderTree, AFolderSwappedAfterTheCheckIsLeftAlone)
 {
     const std::wstring root = folder_ / L"Ferrolink";
     ASSERT_EQ(0u, fake_client::create_folders(root));
@@ -329,7 +329,7 @@ private:
 
 // A scanner that holds a deleted file open with delete sharing: without POSIX semantics the file stays listed
 // and its folder refuses (145) until the holder lets go, here within the walk's 2 s of retries.
-TEST_F(folder_tree, a_folder_goes_once_another_process_lets_go_of_a_deleted_file)
+TEST_F(FolderTree, AFolderGoesOnceAnotherProcessLetsGoOfADeletedFile)
 {
     const std::wstring root = folder_ / L"Ferrolink";
     ASSERT_EQ(0u, fake_client::create_folders(root));
@@ -377,7 +377,7 @@ bool deletes_read_only_files_as_they_are(const std::wstring& folder)
 // A hard link in the tree shares its attributes with a file outside it: clearing them there would clear them
 // on that file. The outside file keeps attributes and content; a read-only link goes only where the system
 // deletes it as it is, and is otherwise left with its line (ERROR_FILE_READ_ONLY ends the walk).
-TEST_F(folder_tree, a_hard_link_leaves_the_file_outside_as_it_was)
+TEST_F(FolderTree, AHardLinkLeavesTheFileOutsideAsItWas)
 {
     const bool as_they_are = deletes_read_only_files_as_they_are(folder_.path());
     const struct {
@@ -416,7 +416,7 @@ TEST_F(folder_tree, a_hard_link_leaves_the_file_outside_as_it_was)
 }
 
 // A path and a key name that the code page cannot hold go into one log in one encoding: UTF-8.
-TEST_F(folder_tree, non_ascii_paths_and_keys_are_logged_as_utf8)
+TEST_F(FolderTree, NonAsciiPathsAndKeysAreLoggedAsUtf8)
 {
     const std::wstring root = folder_ / L"F\u00E9rrolink \u65E5\u672C";
     ASSERT_EQ(0u, fake_client::create_folders(root));

@@ -32,7 +32,7 @@ std::wstring log_name(int number)
 std::wstring log_path(int number) { return temp_dir() + log_name(number); }
 
 // Clears every name the run may use, before and after each case.
-class automatic_log : public ::testing::Test {
+class AutomaticLog : public ::testing::Test {
 protected:
     void SetUp() override { clear(); }
     void TearDown() override { clear(); }
@@ -80,7 +80,7 @@ const planted_case kPlanted[] = {
      2, "earlier run\n"},
 };
 
-TEST_F(automatic_log, a_name_taken_by_something_untrusted_moves_the_log_to_the_next_free_or_own_name)
+TEST_F(AutomaticLog, ANameTakenBySomethingUntrustedMovesTheLogToTheNextFreeOrOwnName)
 {
     for (const planted_case& c : kPlanted) {
         SCOPED_TRACE(c.title);
@@ -103,7 +103,7 @@ TEST_F(automatic_log, a_name_taken_by_something_untrusted_moves_the_log_to_the_n
     }
 }
 
-TEST_F(automatic_log, the_run_stops_only_when_no_name_is_left)
+TEST_F(AutomaticLog, TheRunStopsOnlyWhenNoNameIsLeft)
 {
     for (int number = 1; number <= 99; ++number)
         plant_folder(number);
@@ -114,7 +114,7 @@ TEST_F(automatic_log, the_run_stops_only_when_no_name_is_left)
 
 // The interactive log in the current folder follows the same rules: a hard link planted under its name leaves
 // the linked file as it was, and the run logs to the next name.
-TEST(interactive_log, a_hard_link_under_the_name_is_not_written_to)
+TEST(InteractiveLog, AHardLinkUnderTheNameIsNotWrittenTo)
 {
     const temp_folder work;
     const temp_folder victims;
@@ -131,7 +131,7 @@ TEST(interactive_log, a_hard_link_under_the_name_is_not_written_to)
 }
 
 // Wine reports every file as owned by the account that runs it, so the owner rule shows only here.
-TEST(log_owner, only_administrators_system_and_the_running_account_are_trusted)
+TEST(LogOwner, OnlyAdministratorsSystemAndTheRunningAccountAreTrusted)
 {
     const struct {
         const char* sid;

@@ -11,7 +11,7 @@ using namespace fltest;
 namespace {
 
 // Each test works below a key of its own in HKCU, removed afterwards whatever the test left.
-class registry_tree : public ::testing::Test {
+class RegistryTree : public ::testing::Test {
 protected:
     void TearDown() override { delete_tree(HKEY_CURRENT_USER, base_); }
 
@@ -21,7 +21,7 @@ protected:
 };
 
 // Without keeping profiles the whole tree goes, profiles too; a trailing backslash gets no second one.
-TEST_F(registry_tree, deletes_a_nested_tree_with_values_without_a_line)
+TEST_F(RegistryTree, DeletesANestedTreeWithValuesWithoutALine)
 {
     for (const std::wstring& path : {base_, base_ + L"\\"}) {
         SCOPED_TRACE(narrow(path));
@@ -34,14 +34,14 @@ TEST_F(registry_tree, deletes_a_nested_tree_with_values_without_a_line)
     }
 }
 
-TEST_F(registry_tree, an_absent_key_is_success_with_its_line)
+TEST_F(RegistryTree, AnAbsentKeyIsSuccessWithItsLine)
 {
     captured_log log;
     EXPECT_EQ(1, cleaner::delete_registry_tree(HKEY_CURRENT_USER, base_ + L"\\missing", false));
     EXPECT_EQ("\tRegOpenKeyEx, Key [" + narrow(base_) + "\\missing] uninstalled succeed.\n", log.text());
 }
 
-TEST_F(registry_tree, keeps_profiles_and_the_keys_above_them_but_deletes_their_siblings)
+TEST_F(RegistryTree, KeepsProfilesAndTheKeysAboveThemButDeletesTheirSiblings)
 {
     ASSERT_TRUE(create_key(HKEY_CURRENT_USER, key(L"Standalone\\Profiles\\Home")));
     ASSERT_TRUE(create_key(HKEY_CURRENT_USER, key(L"Standalone\\Other\\Deep")));
@@ -58,7 +58,7 @@ TEST_F(registry_tree, keeps_profiles_and_the_keys_above_them_but_deletes_their_s
               log.text());
 }
 
-TEST_F(registry_tree, a_failing_subkey_other_than_standalone_stops_the_enumeration)
+TEST_F(RegistryTree, AFailingSubkeyOtherThanStandaloneStopsTheEnumeration)
 {
     // Its "Profiles" keeps "Alpha", and so "Beta" behind it is not reached.
     ASSERT_TRUE(create_key(HKEY_CURRENT_USER, key(L"Alpha\\Profiles")));
@@ -70,7 +70,7 @@ TEST_F(registry_tree, a_failing_subkey_other_than_standalone_stops_the_enumerati
     EXPECT_EQ(2u, lines_starting_with(log.text(), "\tFail to delete reg key [").size());
 }
 
-TEST_F(registry_tree, an_over_long_child_path_is_refused_and_nothing_goes_under_a_shortened_name)
+TEST_F(RegistryTree, AnOverLongChildPathIsRefusedAndNothingGoesUnderAShortenedName)
 {
     const std::wstring level1 = key(std::wstring(200, L'a'));
     const std::wstring level2 = level1 + L"\\" + std::wstring(200, L'b');
@@ -96,7 +96,7 @@ TEST_F(registry_tree, an_over_long_child_path_is_refused_and_nothing_goes_under_
     EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, level2));
 }
 
-TEST_F(registry_tree, an_empty_path_never_reaches_the_root)
+TEST_F(RegistryTree, AnEmptyPathNeverReachesTheRoot)
 {
     ASSERT_TRUE(create_key(HKEY_CURRENT_USER, base_));
     captured_log log;
@@ -136,7 +136,7 @@ private:
 };
 
 // A link to a missing key is listed by its parent but cannot be opened by name; as the link itself it goes.
-TEST_F(registry_tree, a_subkey_that_stays_listed_after_reported_gone_ends_the_pass)
+TEST_F(RegistryTree, ASubkeyThatStaysListedAfterReportedGoneEndsThePass)
 {
     ASSERT_TRUE(create_key(HKEY_CURRENT_USER, key(L"after")));
     registry_link link(base_, L"dangling", L"\\Registry\\Machine\\Software\\" + unique_name(L"flmissing"));
@@ -148,7 +148,7 @@ TEST_F(registry_tree, a_subkey_that_stays_listed_after_reported_gone_ends_the_pa
 }
 
 // A link below the client's key, or the key itself being one, never leads the deleter to the key it names.
-TEST_F(registry_tree, a_link_is_deleted_as_a_link_and_its_target_survives)
+TEST_F(RegistryTree, ALinkIsDeletedAsALinkAndItsTargetSurvives)
 {
     const std::wstring target = L"Software\\" + unique_name(L"fltarget");
     for (const wchar_t* deleted : {L"", L"\\link"}) {
@@ -167,7 +167,7 @@ TEST_F(registry_tree, a_link_is_deleted_as_a_link_and_its_target_survives)
 }
 
 // The components sweep over a Components key of the test's own.
-class component_sweep : public registry_tree {
+class ComponentSweep : public RegistryTree {
 protected:
     std::wstring components() const { return base_ + L"\\Components\\"; }
     std::wstring component(const wchar_t* name) const { return components() + name; }
@@ -175,7 +175,7 @@ protected:
     const std::wstring product_ = L"41A8E2C5D3B706F4A9E1D2C4B6F8A013";
 };
 
-TEST_F(component_sweep, removes_only_the_products_value_and_the_keys_left_empty)
+TEST_F(ComponentSweep, RemovesOnlyTheProductsValueAndTheKeysLeftEmpty)
 {
     // Alone: the key goes. Shared, listed after the other product's value: only our value goes.
     ASSERT_TRUE(set_string(HKEY_CURRENT_USER, component(L"ALONE"), product_, L"02:\\x"));
@@ -207,7 +207,7 @@ TEST_F(component_sweep, removes_only_the_products_value_and_the_keys_left_empty)
     EXPECT_TRUE(value_exists(HKEY_CURRENT_USER, component(L"BIG"), L"00000000000000000000000000000000"));
 }
 
-TEST_F(component_sweep, a_missing_components_key_is_success_with_its_line)
+TEST_F(ComponentSweep, AMissingComponentsKeyIsSuccessWithItsLine)
 {
     captured_log log;
     EXPECT_EQ(1, cleaner::sweep_components_under(HKEY_CURRENT_USER, components(), product_));

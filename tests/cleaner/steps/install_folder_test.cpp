@@ -44,7 +44,7 @@ private:
     std::wstring path_;
 };
 
-class file_removal : public ::testing::Test {
+class FileRemoval : public ::testing::Test {
 protected:
     void SetUp() override { remove_footprint(); }
     void TearDown() override { remove_footprint(); }
@@ -59,7 +59,7 @@ protected:
     machine_folder temp_;
 };
 
-TEST_F(file_removal, nothing_registered_and_nothing_installed_passes)
+TEST_F(FileRemoval, NothingRegisteredAndNothingInstalledPasses)
 {
     captured_log log;
     EXPECT_EQ(1, cleaner::delete_files());
@@ -67,7 +67,7 @@ TEST_F(file_removal, nothing_registered_and_nothing_installed_passes)
               log.text());
 }
 
-TEST_F(file_removal, the_default_folder_goes_when_nothing_is_registered)
+TEST_F(FileRemoval, TheDefaultFolderGoesWhenNothingIsRegistered)
 {
     ASSERT_EQ(0u, fake_client::make_install_tree(default_folder_));
     captured_log log;
@@ -82,7 +82,7 @@ TEST_F(file_removal, the_default_folder_goes_when_nothing_is_registered)
 }
 
 // Only one folder is ever deleted: the registered one wins over the default.
-TEST_F(file_removal, the_registered_folder_goes_and_the_default_one_stays)
+TEST_F(FileRemoval, TheRegisteredFolderGoesAndTheDefaultOneStays)
 {
     const std::wstring registered = temp_ / L"Ferrolink";
     ASSERT_EQ(0u, fake_client::make_install_tree(registered));
@@ -112,7 +112,7 @@ struct damaged_value {
 
 // A value that is not a usable folder counts as not registered: the default folder is deleted, and the
 // value's own target is left alone.
-TEST_F(file_removal, a_damaged_registration_falls_back_to_the_default_folder)
+TEST_F(FileRemoval, ADamagedRegistrationFallsBackToTheDefaultFolder)
 {
     const std::wstring windows = fake_client::shell_folder(CSIDL_WINDOWS);
     const damaged_value values[] = {
@@ -138,7 +138,7 @@ TEST_F(file_removal, a_damaged_registration_falls_back_to_the_default_folder)
 }
 
 // A value that is not a string type holds bytes, read as text of the active code page, as always.
-TEST_F(file_removal, a_folder_registered_as_narrow_bytes_still_goes)
+TEST_F(FileRemoval, AFolderRegisteredAsNarrowBytesStillGoes)
 {
     const std::wstring registered = temp_ / L"Ferrolink";
     ASSERT_EQ(0u, fake_client::make_install_tree(registered));
@@ -166,7 +166,7 @@ void let_everyone_change(const std::wstring& folder)
 // volume's root, and its folders go now. A file held without sharing (32) cannot be moved: it is registered
 // where it is, with its folders after it, only when no other account can change a folder on its path, and is
 // otherwise left and fails the step. A restart folder that other accounts can change is not used.
-TEST_F(file_removal, a_file_in_use_goes_at_restart_moved_out_where_it_can_be)
+TEST_F(FileRemoval, AFileInUseGoesAtRestartMovedOutWhereItCanBe)
 {
     enum class outcome { moved, registered_in_place, left };
     const struct { const char* title; bool program, open_install_folder, planted_restart_folder; outcome expected; } cases[] = {

@@ -24,12 +24,12 @@ void expect_nothing_found()
     EXPECT_FALSE(cleaner::restart_required);
 }
 
-TEST(installer_check, nothing_registered_under_the_name_is_success)
+TEST(InstallerCheck, NothingRegisteredUnderTheNameIsSuccess)
 {
     expect_nothing_found();
 }
 
-TEST(installer_check, deletes_the_registration_with_the_exact_name_and_asks_for_a_restart)
+TEST(InstallerCheck, DeletesTheRegistrationWithTheExactNameAndAsksForARestart)
 {
     installed_msi lower_case(kLowerCasePackage);
     installed_msi by_name(kByNamePackage);
@@ -45,7 +45,7 @@ TEST(installer_check, deletes_the_registration_with_the_exact_name_and_asks_for_
     expect_nothing_found();
 }
 
-TEST(installer_check, finds_nothing_after_the_registry_cleanup_took_the_clients_product)
+TEST(InstallerCheck, FindsNothingAfterTheRegistryCleanupTookTheClientsProduct)
 {
     installed_msi client(kClientPackage);
     ASSERT_TRUE(client.installed());
@@ -56,7 +56,7 @@ TEST(installer_check, finds_nothing_after_the_registry_cleanup_took_the_clients_
     expect_nothing_found();
 }
 
-TEST(installer_check, reads_the_name_as_stored_and_passes_over_names_that_are_no_text)
+TEST(InstallerCheck, ReadsTheNameAsStoredAndPassesOverNamesThatAreNoText)
 {
     // Enumerated in this order: the binary one is looked at and passed over first.
     const std::wstring binary = product_key(L"0000FFFF0000FFFF0000FFFF0000FFF1");
@@ -78,7 +78,7 @@ TEST(installer_check, reads_the_name_as_stored_and_passes_over_names_that_are_no
 
 // A walk that stopped at its bound before finding the name cannot tell that no registration is left; one that
 // looked at every key can.
-TEST(installer_check, a_walk_stopped_at_its_bound_fails_the_step)
+TEST(InstallerCheck, AWalkStoppedAtItsBoundFailsTheStep)
 {
     const std::wstring first = product_key(L"0000FFFF0000FFFF0000FFFF0000FFF3");
     const std::wstring second = product_key(L"0000FFFF0000FFFF0000FFFF0000FFF4");
@@ -105,7 +105,7 @@ TEST(installer_check, a_walk_stopped_at_its_bound_fails_the_step)
     delete_tree(HKEY_CLASSES_ROOT, second);
 }
 
-TEST(installer_check, without_a_products_key_it_fails)
+TEST(InstallerCheck, WithoutAProductsKeyItFails)
 {
     if (!subkey_names(HKEY_CLASSES_ROOT, kProducts).empty())
         GTEST_SKIP() << "products are registered in this prefix; their key stays";

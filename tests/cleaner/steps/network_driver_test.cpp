@@ -21,7 +21,7 @@ std::string with_pid(const char* prefix)
     return prefix + std::to_string(::GetCurrentProcessId()) + ".inf";
 }
 
-class driver_removal : public ::testing::Test {
+class DriverRemoval : public ::testing::Test {
 protected:
     void SetUp() override { remove_footprint(); }
     void TearDown() override { remove_footprint(); }
@@ -51,7 +51,7 @@ protected:
     temp_folder source_;
 };
 
-TEST_F(driver_removal, a_machine_without_the_client_passes_with_two_not_found_lines)
+TEST_F(DriverRemoval, AMachineWithoutTheClientPassesWithTwoNotFoundLines)
 {
     captured_log log;
     EXPECT_EQ(1, cleaner::remove_driver());
@@ -60,7 +60,7 @@ TEST_F(driver_removal, a_machine_without_the_client_passes_with_two_not_found_li
 }
 
 // Only the first hardware id counts, compared without regard to case.
-TEST_F(driver_removal, adapters_whose_first_id_is_a_client_id_are_removed_and_no_other)
+TEST_F(DriverRemoval, AdaptersWhoseFirstIdIsAClientIdAreRemovedAndNoOther)
 {
     ASSERT_EQ(0u, fake_client::add_adapter({"ORVANEFLDRV"}));
     ASSERT_EQ(0u, fake_client::add_adapter({"SslVpnFerrolinkSslDrv", vendor_id_}));
@@ -80,7 +80,7 @@ TEST_F(driver_removal, adapters_whose_first_id_is_a_client_id_are_removed_and_no
 
 // Both markers are case-sensitive; an INF whose name begins with a capital "O" is never a candidate, even
 // when its name carries the marker.
-TEST_F(driver_removal, packages_carrying_either_marker_are_deleted_and_set_restart_required)
+TEST_F(DriverRemoval, PackagesCarryingEitherMarkerAreDeletedAndSetRestartRequired)
 {
     const std::string lower_marker = with_pid("orvanefldrv_");
     const std::string mixed_marker = with_pid("orvane_FlDrv_");
@@ -101,7 +101,7 @@ TEST_F(driver_removal, packages_carrying_either_marker_are_deleted_and_set_resta
     EXPECT_TRUE(fake_client::inf_exists(capital_o));
 }
 
-TEST_F(driver_removal, adapter_and_package_together)
+TEST_F(DriverRemoval, AdapterAndPackageTogether)
 {
     ASSERT_EQ(0u, fake_client::add_adapter({"orvanefldrv"}));
     publish(with_pid("orvanefldrv_"));
@@ -114,7 +114,7 @@ TEST_F(driver_removal, adapter_and_package_together)
 
 // A package of the client that the driver store keeps (here its published INF is read-only, so the store
 // cannot delete it) is named in the log with the error, and the step fails.
-TEST_F(driver_removal, a_package_the_store_keeps_is_logged_with_its_error_and_fails_the_step)
+TEST_F(DriverRemoval, APackageTheStoreKeepsIsLoggedWithItsErrorAndFailsTheStep)
 {
     const std::string kept = with_pid("orvanefldrv_kept_");
     publish(kept);
@@ -129,7 +129,7 @@ TEST_F(driver_removal, a_package_the_store_keeps_is_logged_with_its_error_and_fa
 }
 
 // A linguistic comparison ignores the soft hyphen and would take this adapter for the client's.
-TEST_F(driver_removal, an_adapter_id_with_an_ignorable_character_is_not_the_clients)
+TEST_F(DriverRemoval, AnAdapterIdWithAnIgnorableCharacterIsNotTheClients)
 {
     const std::string lookalike = "orvane\xAD" "fldrv";
     ASSERT_EQ(0u, fake_client::add_adapter({lookalike}));
@@ -142,7 +142,7 @@ TEST_F(driver_removal, an_adapter_id_with_an_ignorable_character_is_not_the_clie
 
 // Package names go to the narrow SetupAPI calls only when they convert exactly, with the flags each code
 // page allows: under the UTF-8 code page ("Use Unicode UTF-8") every proper name does.
-TEST(code_page, names_convert_exactly_or_not_at_all)
+TEST(CodePage, NamesConvertExactlyOrNotAtAll)
 {
     struct conversion {
         UINT code_page;

@@ -12,12 +12,12 @@ using namespace fltest;
 
 namespace {
 
-class process_stop : public ::testing::Test {
+class ProcessStop : public ::testing::Test {
 protected:
     temp_folder folder_;
 };
 
-TEST_F(process_stop, stops_a_running_process_and_logs_nothing)
+TEST_F(ProcessStop, StopsARunningProcessAndLogsNothing)
 {
     const std::wstring name = unique_name(L"flstop") + L".exe";
     child_process child(copy_sleeper(folder_.path(), name));
@@ -28,7 +28,7 @@ TEST_F(process_stop, stops_a_running_process_and_logs_nothing)
     EXPECT_EQ("", log.text());
 }
 
-TEST_F(process_stop, matches_names_whatever_their_case)
+TEST_F(ProcessStop, MatchesNamesWhateverTheirCase)
 {
     const std::wstring base = unique_name(L"FlCase");
     std::wstring lower = base + L".exe";
@@ -40,7 +40,7 @@ TEST_F(process_stop, matches_names_whatever_their_case)
 }
 
 // Every session runs its own copy: one call ends all of them and waits until they have ended, logging nothing.
-TEST_F(process_stop, ends_every_copy_of_a_name_in_one_call)
+TEST_F(ProcessStop, EndsEveryCopyOfANameInOneCall)
 {
     const std::wstring name = unique_name(L"fltwin") + L".exe";
     const std::wstring image = copy_sleeper(folder_.path(), name);
@@ -55,14 +55,14 @@ TEST_F(process_stop, ends_every_copy_of_a_name_in_one_call)
     EXPECT_EQ(1, cleaner::stop_process(name.c_str()));
 }
 
-TEST_F(process_stop, nothing_running_gives_one)
+TEST_F(ProcessStop, NothingRunningGivesOne)
 {
     EXPECT_EQ(1, cleaner::stop_process(unique_name(L"flabsent").append(L".exe").c_str()));
 }
 
 // Whole names are compared character by character: neither a longer name with the same beginning nor one
 // with a soft hyphen, which a linguistic comparison ignores, is a match.
-TEST_F(process_stop, a_name_that_is_not_the_whole_name_is_not_a_match)
+TEST_F(ProcessStop, ANameThatIsNotTheWholeNameIsNotAMatch)
 {
     const std::wstring name = unique_name(L"flmiss");
     const std::wstring soft_hyphen = name.substr(0, 2) + L"\u00AD" + name.substr(2);
@@ -102,7 +102,7 @@ std::set<std::wstring> enabled_privileges()
 
 // An elevated administrator holds SeDebugPrivilege disabled; step 1 needs it for the processes of other
 // accounts. The run enables that one, and no other.
-TEST(run_privileges, only_the_debug_privilege_is_enabled)
+TEST(RunPrivileges, OnlyTheDebugPrivilegeIsEnabled)
 {
     std::set<std::wstring> expected = enabled_privileges();
     ASSERT_EQ(0u, expected.count(L"SeDebugPrivilege"));

@@ -262,7 +262,7 @@ const std::string kReleasedConsole = "2.Unprotecting Ferrolink resources........
 const std::string kNotReleasedConsole = "2.Unprotecting Ferrolink resources..........\nfailed\n"
                                         "tFailed to stop unprotect action. Maybe an exe installer? Continue...\n";
 
-class protection_release : public ::testing::Test {
+class ProtectionRelease : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -281,7 +281,7 @@ protected:
     temp_folder work_;
 };
 
-TEST_F(protection_release, whole_runs_log_each_pass_and_report_the_outcome_without_stopping_the_run)
+TEST_F(ProtectionRelease, WholeRunsLogEachPassAndReportTheOutcomeWithoutStoppingTheRun)
 {
     for (const release_case& c : kCases) {
         SCOPED_TRACE(c.title);
@@ -304,7 +304,7 @@ TEST_F(protection_release, whole_runs_log_each_pass_and_report_the_outcome_witho
 
 // A service that drops the connection while the unprotect request waits: the request fails at once, not
 // after the three minutes of a reply time-out.
-TEST_F(protection_release, a_connection_dropped_under_a_waiting_request_does_not_hold_the_run)
+TEST_F(ProtectionRelease, AConnectionDroppedUnderAWaitingRequestDoesNotHoldTheRun)
 {
     const auto first = make(kFirstName, {double_state::running, "on 0x1000002 drop\n"});
     ASSERT_TRUE(first->installed());
@@ -329,7 +329,7 @@ DWORD thread_count()
 
 // The helpers are released one after another: each connection has ended before the next one comes up, and
 // when the step returns no helper thread and no connection is left in this process.
-TEST_F(protection_release, leaves_no_helper_and_no_connection_behind)
+TEST_F(ProtectionRelease, LeavesNoHelperAndNoConnectionBehind)
 {
     const auto first = make(kFirstName, {double_state::running, ""});
     ASSERT_TRUE(first->installed());
@@ -347,7 +347,7 @@ TEST_F(protection_release, leaves_no_helper_and_no_connection_behind)
 
 // Any account may open the protection service's connecting mutex and keep it. A thread of this process holds
 // it here (a mutex is owned per thread, so this one waits as another process's client would).
-TEST_F(protection_release, a_connecting_mutex_held_by_someone_else_does_not_keep_the_protection)
+TEST_F(ProtectionRelease, AConnectingMutexHeldBySomeoneElseDoesNotKeepTheProtection)
 {
     const auto first = make(kFirstName, {double_state::running, ""});
     ASSERT_TRUE(first->installed());
@@ -380,7 +380,7 @@ TEST_F(protection_release, a_connecting_mutex_held_by_someone_else_does_not_keep
 
 // Someone keeps taking every instance of the outbound pipe as the service makes it: each connection gives up
 // at its own time-out instead of waiting 30 s for an instance.
-TEST_F(protection_release, a_pipe_kept_busy_by_someone_else_does_not_hold_the_step)
+TEST_F(ProtectionRelease, APipeKeptBusyBySomeoneElseDoesNotHoldTheStep)
 {
     const auto first = make(kFirstName, {double_state::running, ""});
     ASSERT_TRUE(first->installed());
@@ -417,7 +417,7 @@ TEST_F(protection_release, a_pipe_kept_busy_by_someone_else_does_not_hold_the_st
 // Any account may add instances under the service's pipe names (their access list is null). Two such pairs,
 // planted here beside the service's own, are what the first connections open: the helper rejects them by their
 // server's process and connects again, so both targets are still released.
-TEST_F(protection_release, pipe_instances_planted_beside_the_service_are_passed_over)
+TEST_F(ProtectionRelease, PipeInstancesPlantedBesideTheServiceArePassedOver)
 {
     const auto first = make(kFirstName, {double_state::running, ""});
     ASSERT_TRUE(first->installed());

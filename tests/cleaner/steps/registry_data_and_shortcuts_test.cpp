@@ -57,7 +57,7 @@ void delete_value(HKEY root, const std::wstring& path, const wchar_t* name)
 
 // The client's autostart entries are values of the Run keys: those with its names, spelt exactly, go in both views;
 // every other value stays.
-TEST(run_values, the_clients_values_go_in_both_views_and_other_values_stay)
+TEST(RunValues, TheClientsValuesGoInBothViewsAndOtherValuesStay)
 {
     const struct {
         const std::wstring& key;
@@ -96,7 +96,7 @@ TEST(run_values, the_clients_values_go_in_both_views_and_other_values_stay)
 
 // A 32-bit client keeps its product key in the 32-bit view: InstallDir is read there when the 64-bit view has
 // none, and the key goes like row 1, its saved profiles kept by an unattended run.
-TEST(client_key_32, install_dir_is_read_there_and_the_key_goes_like_row_1)
+TEST(ClientKey32, InstallDirIsReadThereAndTheKeyGoesLikeRow1)
 {
     const std::wstring key = L"Software\\Wow6432Node\\Orvane\\SSL-VPN Ferrolink";
     const std::wstring folder = L"C:\\FlTest32\\Ferrolink";
@@ -141,7 +141,7 @@ TEST(client_key_32, install_dir_is_read_there_and_the_key_goes_like_row_1)
 // A run that stopped half way leaves the product's other rows where neither the related-products query (which
 // reads the index) nor the upgrade-code keys lead any more. The product is still found, by its name or by the
 // upgrade-code key left, and all of its registration and its cached package go.
-TEST(half_cleaned_installer, the_product_is_found_and_removed_from_whatever_record_is_left)
+TEST(HalfCleanedInstaller, TheProductIsFoundAndRemovedFromWhateverRecordIsLeft)
 {
     const std::wstring upgrade = kClientPackage.packed_upgrade;
     const std::wstring packed = kClientPackage.packed_product;
@@ -225,7 +225,7 @@ std::wstring profile_sid(int number)
 
 // Other users' profiles, each with its ProfileList entry, its folder with the client's Quick Launch shortcut and
 // another one, and (where asked) a hive file with the client's key beside another key of the maker.
-class other_profiles : public ::testing::Test {
+class OtherProfiles : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -307,7 +307,7 @@ audit::audit_items profile_audit()
 // A logged-on user's key and Quick Launch shortcut go; the user's other keys and files stay. A profile folder
 // outside the profiles root is not walked (its hive is never loaded, and the log says so): its shortcut stays,
 // shown by the audit and not counted.
-TEST_F(other_profiles, a_logged_on_users_key_and_shortcut_go_while_their_other_keys_and_files_stay)
+TEST_F(OtherProfiles, ALoggedOnUsersKeyAndShortcutGoWhileTheirOtherKeysAndFilesStay)
 {
     const std::wstring user = folder_of(1001);
     temp_folder elsewhere;
@@ -347,7 +347,7 @@ TEST_F(other_profiles, a_logged_on_users_key_and_shortcut_go_while_their_other_k
 // inside a hive loaded this way once it is unloaded, so that the key is back when the file is loaded again: the
 // deletion shows here by its line, which is written only after the key was found inside the loaded hive and the
 // deleter reported it gone.)
-TEST_F(other_profiles, a_hive_that_is_not_loaded_is_loaded_for_the_deletion_and_one_that_cannot_be_is_skipped)
+TEST_F(OtherProfiles, AHiveThatIsNotLoadedIsLoadedForTheDeletionAndOneThatCannotBeIsSkipped)
 {
     ASSERT_NO_FATAL_FAILURE(make_profile(1002, folder_of(1002), true));
     ASSERT_NO_FATAL_FAILURE(make_profile(1003, folder_of(1003), false));
@@ -393,7 +393,7 @@ int profile_verdict()
 
 // Cloud (Entra ID) accounts have S-1-12-1- SIDs: their key and shortcut go like any other user's. The backup
 // entry Windows keeps of a profile and a temporary profile are skipped, logged, and shown without being counted.
-TEST_F(other_profiles, an_entra_id_users_key_and_shortcut_go_and_backup_and_temporary_entries_are_skipped)
+TEST_F(OtherProfiles, AnEntraIdUsersKeyAndShortcutGoAndBackupAndTemporaryEntriesAreSkipped)
 {
     const std::wstring sid = L"S-1-12-1-3373686946-1108223734-2549863073-3551425437";
     const std::wstring folder = profiles_root_ + L"\\fltestentra";
@@ -428,7 +428,7 @@ TEST_F(other_profiles, an_entra_id_users_key_and_shortcut_go_and_backup_and_temp
 // A profile without a hive file and a mandatory one (NTUSER.MAN only) are never loaded: no NTUSER.DAT appears,
 // the log says why, and the audit shows them unchecked and not counted. (Wine's RegLoadKeyW fails on a missing
 // file where Windows creates it, so here the file's absence shows only that nothing else writes one.)
-TEST_F(other_profiles, a_profile_without_a_hive_file_or_with_a_mandatory_one_is_never_loaded)
+TEST_F(OtherProfiles, AProfileWithoutAHiveFileOrWithAMandatoryOneIsNeverLoaded)
 {
     ASSERT_NO_FATAL_FAILURE(make_profile(1007, folder_of(1007), true));
     ASSERT_NO_FATAL_FAILURE(make_profile(1008, folder_of(1008), true));
@@ -465,7 +465,7 @@ TEST_F(other_profiles, a_profile_without_a_hive_file_or_with_a_mandatory_one_is_
 // A user's own shell folders may move AppData: the shortcut is found and deleted there, %USERPROFILE% being the
 // user's folder (not the running account's) and a local folder elsewhere walked from its drive's root. A share
 // is not walked: logged, and shown unchecked and not counted.
-TEST_F(other_profiles, the_shortcut_goes_where_the_users_own_appdata_is_and_a_share_is_not_walked)
+TEST_F(OtherProfiles, TheShortcutGoesWhereTheUsersOwnAppdataIsAndAShareIsNotWalked)
 {
     temp_folder elsewhere;
     const std::wstring share = L"\\\\flserver\\home\\ana";
@@ -507,7 +507,7 @@ TEST_F(other_profiles, the_shortcut_goes_where_the_users_own_appdata_is_and_a_sh
 
 // A logged-on user can keep the client's key growing while step 6 deletes it: the deletion stops at its bound,
 // the log says what is left, and step 6 fails.
-TEST_F(other_profiles, a_user_key_tree_beyond_the_bound_is_left_unfinished_and_fails_step_6)
+TEST_F(OtherProfiles, AUserKeyTreeBeyondTheBoundIsLeftUnfinishedAndFailsStep6)
 {
     ASSERT_NO_FATAL_FAILURE(make_profile(1012, folder_of(1012), true));
     ASSERT_NO_FATAL_FAILURE(log_on(1012, folder_of(1012)));
@@ -532,7 +532,7 @@ TEST_F(other_profiles, a_user_key_tree_beyond_the_bound_is_left_unfinished_and_f
 
 // "Software\Orvane" in a user's hive may be a link the user planted: it is never followed, the log says the key
 // is left, and the audit counts it as present, never absent.
-TEST_F(other_profiles, a_link_on_the_way_to_a_users_key_is_not_followed_and_counts_as_present)
+TEST_F(OtherProfiles, ALinkOnTheWayToAUsersKeyIsNotFollowedAndCountsAsPresent)
 {
     ASSERT_NO_FATAL_FAILURE(make_profile(1013, folder_of(1013), false));
     ASSERT_NO_FATAL_FAILURE(log_on(1013, folder_of(1013)));
@@ -559,7 +559,7 @@ TEST_F(other_profiles, a_link_on_the_way_to_a_users_key_is_not_followed_and_coun
 
 // A hard link planted as a user's shortcut goes as one name of the file: the file's other name, outside the
 // profile, keeps its attributes.
-TEST_F(other_profiles, a_hard_link_planted_as_a_users_shortcut_leaves_the_files_attributes_alone)
+TEST_F(OtherProfiles, AHardLinkPlantedAsAUsersShortcutLeavesTheFilesAttributesAlone)
 {
     temp_folder outside;
     const std::wstring target = outside.path() + L"\\kept.txt";

@@ -79,7 +79,7 @@ std::vector<std::string> counted_present(const audit::audit_items& items)
 
 // A fleet cleans a broken client to install it again: after the clean nothing of its registration is left, not its
 // own Installer folder nor its entries in Installer\Folders, and msiexec installs it again, registered once.
-TEST(installer_reinstall, the_cleaned_client_installs_again_and_is_registered_once)
+TEST(InstallerReinstall, TheCleanedClientInstallsAgainAndIsRegisteredOnce)
 {
     installed_msi client(kClientPackage);
     ASSERT_TRUE(client.installed());
@@ -119,7 +119,7 @@ TEST(installer_reinstall, the_cleaned_client_installs_again_and_is_registered_on
 
 // A key of the registration that cannot be deleted leaves the product (or the patch) registered: what Windows
 // Installer needs to repair, remove or upgrade it stays with it, and the step fails.
-TEST(installer_keys_left, what_stays_registered_keeps_its_cached_package_and_fails_the_step)
+TEST(InstallerKeysLeft, WhatStaysRegisteredKeepsItsCachedPackageAndFailsTheStep)
 {
     const struct {
         const char* what;
@@ -160,7 +160,7 @@ TEST(installer_keys_left, what_stays_registered_keeps_its_cached_package_and_fai
 
 // Of the client's patches, the one only the client uses goes with its package; one that another product also
 // lists stays whole.
-TEST(installer_patches, the_clients_own_patch_goes_and_one_another_product_uses_stays)
+TEST(InstallerPatches, TheClientsOwnPatchGoesAndOneAnotherProductUsesStays)
 {
     installed_msi client(kClientPackage);
     installed_msi companion(kCompanionPackage);
@@ -195,7 +195,7 @@ TEST(installer_patches, the_clients_own_patch_goes_and_one_another_product_uses_
 
 // The client's share of a shared file's SharedDLLs count goes only where the client was the component's last
 // product; a count another installer also holds goes down by one; a file another product still uses keeps it.
-TEST(shared_dlls, the_clients_count_goes_and_a_file_another_product_uses_keeps_its_count)
+TEST(SharedDlls, TheClientsCountGoesAndAFileAnotherProductUsesKeepsItsCount)
 {
     const struct {
         const char* what;
@@ -238,7 +238,7 @@ TEST(shared_dlls, the_clients_count_goes_and_a_file_another_product_uses_keeps_i
 
 // Per-user installations of any kind go, found by what the machine's own records say; a product that only the
 // user's own hive calls the client's is not taken for it.
-TEST(user_installations, the_clients_per_user_installations_go_and_a_name_in_the_users_hive_leads_nowhere)
+TEST(UserInstallations, TheClientsPerUserInstallationsGoAndANameInTheUsersHiveLeadsNowhere)
 {
     const std::wstring sid = own_sid();
     ASSERT_FALSE(sid.empty());

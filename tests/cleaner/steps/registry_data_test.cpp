@@ -20,7 +20,7 @@ const row_key (&kClientRows)[12] = fake_client::client_registry_keys;
 
 const std::wstring kProductKey = L"Software\\Orvane\\SSL-VPN Ferrolink";
 
-class registry_cleanup : public ::testing::Test {
+class RegistryCleanup : public ::testing::Test {
 protected:
     void SetUp() override { remove_client_keys(); }
     void TearDown() override
@@ -47,7 +47,7 @@ protected:
 
 // Only automatic mode keeps saved profiles, and only under "Profiles" spelt exactly so; the standalone key
 // above them is then the one failure reported.
-TEST_F(registry_cleanup, profiles_are_kept_only_in_automatic_mode_and_only_under_their_exact_name)
+TEST_F(RegistryCleanup, ProfilesAreKeptOnlyInAutomaticModeAndOnlyUnderTheirExactName)
 {
     const struct {
         const wchar_t* profiles_name;
@@ -72,7 +72,7 @@ TEST_F(registry_cleanup, profiles_are_kept_only_in_automatic_mode_and_only_under
     }
 }
 
-TEST_F(registry_cleanup, deletes_every_client_key_silently)
+TEST_F(RegistryCleanup, DeletesEveryClientKeySilently)
 {
     // Where the 32-bit App Paths key is the shared 64-bit one (Wine), row 10 has gone with row 4 when reached.
     ASSERT_TRUE(create_key(kClientRows[3].root, kClientRows[3].path));
@@ -92,7 +92,7 @@ TEST_F(registry_cleanup, deletes_every_client_key_silently)
     EXPECT_EQ(expected, log.text());
 }
 
-TEST_F(registry_cleanup, absent_keys_are_reported_in_row_order)
+TEST_F(RegistryCleanup, AbsentKeysAreReportedInRowOrder)
 {
     std::string expected;
     for (const row_key& row : kClientRows)
@@ -102,7 +102,7 @@ TEST_F(registry_cleanup, absent_keys_are_reported_in_row_order)
     EXPECT_EQ(expected + "\tsucceed\n", log.text());
 }
 
-TEST_F(registry_cleanup, a_row_that_cannot_be_deleted_is_reported_and_the_next_rows_still_go)
+TEST_F(RegistryCleanup, ARowThatCannotBeDeletedIsReportedAndTheNextRowsStillGo)
 {
     const std::wstring run_key = kClientRows[1].path;
     std::wstring deep = run_key;
@@ -148,7 +148,7 @@ std::vector<installer_key> installer_keys()
     };
 }
 
-TEST_F(registry_cleanup, removes_the_installed_products_registration_but_not_its_neighbours)
+TEST_F(RegistryCleanup, RemovesTheInstalledProductsRegistrationButNotItsNeighbours)
 {
     installed_msi client(kClientPackage);
     installed_msi companion(kCompanionPackage);

@@ -37,7 +37,7 @@ mcl::mswin::unique_handle process_of(const std::wstring& name)
     return mcl::mswin::unique_handle(::OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
 }
 
-class service_removal : public ::testing::Test {
+class ServiceRemoval : public ::testing::Test {
 protected:
     void TearDown() override
     {
@@ -61,14 +61,14 @@ protected:
     const std::wstring second_ = unique_name(L"flsvc_b");
 };
 
-TEST_F(service_removal, neither_service_installed_counts_as_success)
+TEST_F(ServiceRemoval, NeitherServiceInstalledCountsAsSuccess)
 {
     captured_log log;
     EXPECT_EQ(1, remove());
     EXPECT_EQ(absent_line(first_) + absent_line(second_) + "\tsucceed\n", log.text());
 }
 
-TEST_F(service_removal, running_services_are_stopped_and_deleted)
+TEST_F(ServiceRemoval, RunningServicesAreStoppedAndDeleted)
 {
     install(first_);
     install(second_);
@@ -79,7 +79,7 @@ TEST_F(service_removal, running_services_are_stopped_and_deleted)
     EXPECT_EQ(0u, fake_client::service_state(second_));
 }
 
-TEST_F(service_removal, a_stopped_service_is_deleted_without_waiting)
+TEST_F(ServiceRemoval, AStoppedServiceIsDeletedWithoutWaiting)
 {
     fake_client::service_options stopped;
     stopped.start = false;
@@ -94,7 +94,7 @@ TEST_F(service_removal, a_stopped_service_is_deleted_without_waiting)
 
 // The open fails for another reason than absence (a backslash is no valid name): one line with the code,
 // and the other service decides the result.
-TEST_F(service_removal, an_open_failure_is_logged_and_the_other_service_decides)
+TEST_F(ServiceRemoval, AnOpenFailureIsLoggedAndTheOtherServiceDecides)
 {
     const std::string refused = "\tOpenService failed, LastError:123\n";
     install(second_);
@@ -114,7 +114,7 @@ TEST_F(service_removal, an_open_failure_is_logged_and_the_other_service_decides)
     EXPECT_EQ(refused + refused, log.text());
 }
 
-TEST_F(service_removal, a_slowly_stopping_service_is_polled_until_it_has_stopped)
+TEST_F(ServiceRemoval, ASlowlyStoppingServiceIsPolledUntilItHasStopped)
 {
     fake_client::service_options slow;
     slow.stop_pending_ms = 2000;
@@ -130,7 +130,7 @@ TEST_F(service_removal, a_slowly_stopping_service_is_polled_until_it_has_stopped
     EXPECT_EQ(absent_line(second_) + "\tsucceed\n", log.text());
 }
 
-TEST_F(service_removal, the_stop_wait_is_bounded_and_the_service_deleted_anyway)
+TEST_F(ServiceRemoval, TheStopWaitIsBoundedAndTheServiceDeletedAnyway)
 {
     fake_client::service_options slow;
     slow.stop_pending_ms = 4000;
@@ -147,7 +147,7 @@ TEST_F(service_removal, the_stop_wait_is_bounded_and_the_service_deleted_anyway)
     EXPECT_TRUE(gone_within(first_, 15000));
 }
 
-TEST_F(service_removal, a_service_refusing_the_stop_is_deleted_without_a_wait)
+TEST_F(ServiceRemoval, AServiceRefusingTheStopIsDeletedWithoutAWait)
 {
     fake_client::service_options stubborn;
     stubborn.accept_stop = false;
@@ -164,7 +164,7 @@ TEST_F(service_removal, a_service_refusing_the_stop_is_deleted_without_a_wait)
 
 // DeleteService only marks a service that has not stopped: it goes when Windows restarts, and the step says
 // so and asks for that restart; a second run before the restart finds it marked, and says the same.
-TEST_F(service_removal, a_service_only_marked_for_deletion_asks_for_a_restart)
+TEST_F(ServiceRemoval, AServiceOnlyMarkedForDeletionAsksForARestart)
 {
     fake_client::service_options still_stopping;
     still_stopping.stop_pending_ms = 4000;
@@ -193,7 +193,7 @@ TEST_F(service_removal, a_service_only_marked_for_deletion_asks_for_a_restart)
 
 // A stopped service's process may still be unloading its modules, which would block their deletion in step 5:
 // the step returns only once that process has ended.
-TEST_F(service_removal, a_stopped_services_process_has_ended_when_the_step_returns)
+TEST_F(ServiceRemoval, AStoppedServicesProcessHasEndedWhenTheStepReturns)
 {
     fake_client::service_options lingering;
     lingering.exit_delay_ms = 1500;

@@ -21,7 +21,7 @@ std::string folder_of(const std::wstring& path)
     return narrow(path.substr(0, path.find_last_of(L'\\')));
 }
 
-class shortcut_removal : public ::testing::Test {
+class ShortcutRemoval : public ::testing::Test {
 protected:
     void SetUp() override { EXPECT_EQ(0u, fake_client::remove_shortcuts()); }
     void TearDown() override
@@ -44,7 +44,7 @@ protected:
     const std::wstring quick_launch_aside_ = widen(quick_launch_folder_) + L" aside";
 };
 
-TEST_F(shortcut_removal, all_shortcuts_absent_passes_with_a_line_for_each)
+TEST_F(ShortcutRemoval, AllShortcutsAbsentPassesWithALineForEach)
 {
     captured_log log;
     EXPECT_EQ(1, cleaner::delete_shortcuts());
@@ -53,7 +53,7 @@ TEST_F(shortcut_removal, all_shortcuts_absent_passes_with_a_line_for_each)
               log.text());
 }
 
-TEST_F(shortcut_removal, the_program_group_and_all_three_shortcuts_go)
+TEST_F(ShortcutRemoval, TheProgramGroupAndAllThreeShortcutsGo)
 {
     ASSERT_EQ(0u, fake_client::make_shortcuts(target_));
     ASSERT_EQ(4u, fake_client::existing_shortcuts().size());
@@ -75,7 +75,7 @@ TEST_F(shortcut_removal, the_program_group_and_all_three_shortcuts_go)
 }
 
 // A missing shortcut file is fine, a missing folder on its path is not: the step stops there.
-TEST_F(shortcut_removal, a_program_group_that_cannot_be_deleted_stops_the_step)
+TEST_F(ShortcutRemoval, AProgramGroupThatCannotBeDeletedStopsTheStep)
 {
     ASSERT_EQ(0u, fake_client::make_shortcuts(target_));
     const std::wstring busy_path = paths_.program_group + L"\\Orvane Ferrolink.lnk";
@@ -92,7 +92,7 @@ TEST_F(shortcut_removal, a_program_group_that_cannot_be_deleted_stops_the_step)
 
 // Under SYSTEM (every Intune and SCCM run) the profile usually has no Quick Launch folder: that shortcut is not
 // there, and the desktop shortcut after it still goes.
-TEST_F(shortcut_removal, a_missing_quick_launch_folder_holds_no_shortcut_and_the_desktop_one_still_goes)
+TEST_F(ShortcutRemoval, AMissingQuickLaunchFolderHoldsNoShortcutAndTheDesktopOneStillGoes)
 {
     ASSERT_EQ(0u, fake_client::make_shortcut(paths_.start_menu, target_));
     ASSERT_EQ(0u, fake_client::make_shortcut(paths_.desktop, target_));
