@@ -52,9 +52,10 @@ TEST(EventThread, HandlesRecordsInPostingOrderAndLetsHandlersPost)
 {
     recording_thread t;
     t.follow_up_id = 2;
-    ASSERT_TRUE(t.start());
+    // Queued before the start: a post racing the handler of 2 would let its follow-up overtake 4 and 5.
     for (int id = 1; id <= 5; ++id)
         t.post_event(record{id});
+    ASSERT_TRUE(t.start());
     ASSERT_TRUE(t.wait_for(6));
     EXPECT_EQ(t.seen(), (std::vector<int>{1, 2, 3, 4, 5, 20}));
 }
