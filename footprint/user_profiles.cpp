@@ -250,8 +250,11 @@ void user_hive::load_file(HANDLE checked)
     // The load went by the file's name: swapped for a link or another file after the check, it is let go untouched.
     // Once loaded, the hive file is held without sharing, so its name cannot change again.
     if (!still_the_same_file(file_, checked)) {
-        unload();
-        state_ = hive_state::not_plain;
+        // Not the file that was checked: nothing is written into it, and a hive that will not go is reported.
+        flush_ = false;
+        const DWORD unloaded = unload();
+        state_ = unloaded == 0 ? hive_state::not_plain : hive_state::failed;
+        error_ = unloaded;
         return;
     }
     state_ = hive_state::reachable;
@@ -279,6 +282,9 @@ DWORD user_hive::unload()
         ::Sleep(kUnloadRetryStepMs);
         error = static_cast<DWORD>(::RegUnLoadKeyW(HKEY_USERS, name_.c_str()));
     }
+    // Still mounted: it stays ours, so that the destructor tries once more.
+    if (error != 0 && hive_is_loaded(name_))
+        loaded_here_ = true;
     return error;
 }
 

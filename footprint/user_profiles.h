@@ -56,7 +56,7 @@ public:
     const std::wstring& file() const { return file_; }
     // Unloads a hive that this object loaded, flushed first when asked. While something still holds one of its
     // keys open, the unload is tried again for a short while. 0 or the error of the last attempt (the hive is
-    // then still loaded); 0 at once for a logged-on user's hive.
+    // then still loaded, and the destructor tries again); 0 at once for a logged-on user's hive.
     DWORD unload();
 
 private:

@@ -2,6 +2,7 @@
 
 #include "cleaner/mechanisms/registry_tree.h"
 #include "cleaner/run_log.h"
+#include "cleaner/steps/registry_data_other_users.h"
 #include "footprint/footprint.h"
 #include "footprint/registry_probe.h"
 #include "mcl/mswin/unique_resource.h"
@@ -61,10 +62,16 @@ bool delete_present_key(HKEY root, const std::wstring& path, const std::wstring&
     }
     if (status == ERROR_FILE_NOT_FOUND)
         return true;
-    if (status == ERROR_SUCCESS && delete_registry_subtree(parent.get(), leaf, shown, false))
+    // A user can keep adding subkeys to a key in their own hive for as long as its deletion runs.
+    deletion_bound bound(kUserKeyMostKeys, kUserKeyMostMs);
+    deletion_bound* const user_bound = root == HKEY_USERS ? &bound : nullptr;
+    if (status == ERROR_SUCCESS && delete_registry_subtree(parent.get(), leaf, shown, false, user_bound))
         return true;
     if (status != ERROR_SUCCESS)
         log_delete_failure(shown, static_cast<DWORD>(status));
+    if (bound.reached())
+        log_line("\t[%s] unfinished after %lu keys (bound: %lu keys or %lu s)", wide_to_utf8(shown).c_str(),
+                 bound.keys_taken(), kUserKeyMostKeys, kUserKeyMostMs / 1000);
     log_key_left(shown);
     return false;
 }

@@ -26,7 +26,8 @@ installer_context machine_context();
 
 // Deletes `path` below `root`, reached one key at a time and each opened as itself: a link on the way leads
 // nowhere, so nothing is deleted through it; a link at the end goes as the link. Silent when the key is not
-// there; else the deleter's lines, and the row line when it stays. True when the key is gone.
+// there; else the deleter's lines, and the row line when it stays. Below HKEY_USERS (a user's own hive) the
+// deletion is bounded as a user's client key is. True when the key is gone.
 bool delete_present_key(HKEY root, const std::wstring& path, const std::wstring& shown);
 
 // The row line for a key that stays.

@@ -79,9 +79,12 @@ bool delete_user_installation(const user_installation& installation)
     else
         keep_product_leftovers(leftovers);
     const DWORD unloaded = hive.unload();
-    if (unloaded != 0)
+    if (unloaded != 0) {
+        // A hive left loaded gives the user a temporary profile at the next logon.
         log_line("\tUser installation [%s]: hive [%s] unload failed, lastError:%lu", sid.c_str(),
                  wide_to_utf8(hive.file()).c_str(), unloaded);
+        gone = false;
+    }
     return gone;
 }
 

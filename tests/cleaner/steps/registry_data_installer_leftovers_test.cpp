@@ -4,6 +4,7 @@
 #include "audit/checks.h"
 #include "captured_log.h"
 #include "cleaner/steps/registry_data.h"
+#include "cleaner/steps/registry_data_other_users.h"
 #include "fake_client/install_folder.h"
 #include "log_lines.h"
 #include "registry_test_support.h"
@@ -296,6 +297,46 @@ TEST(UserInstallations, TheClientsPerUserInstallationsGoAndANameInTheUsersHiveLe
     delete_tree(HKEY_CURRENT_USER, L"Software\\Microsoft\\Installer\\Products\\" + decoy);
     delete_tree(HKEY_LOCAL_MACHINE, user_products + decoy);
     ::DeleteFileW(decoy_package.c_str());
+}
+
+// A user can keep a key of their own installation growing while step 6 deletes it: the deletion stops at the
+// bound a user's client key has, the installation keeps its package, and the step fails.
+TEST(UserInstallations, AKeyInTheUsersHiveBeyondTheBoundIsLeftUnfinishedAndFailsTheStep)
+{
+    const std::wstring sid = own_sid();
+    ASSERT_FALSE(sid.empty());
+    const std::wstring managed = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed\\" + sid +
+                                 L"\\Installer\\Products\\" + kPacked;
+    const std::wstring user_product = kUserDataRoot + sid + L"\\Products\\" + kPacked;
+    const std::wstring own = L"Software\\Microsoft\\Installer\\Products\\" + kPacked;
+    const std::wstring package = installer_folder() + L"fltestbound.msi";
+    ASSERT_TRUE(set_string(HKEY_LOCAL_MACHINE, managed, L"ProductName", L"Orvane Ferrolink"));
+    ASSERT_TRUE(set_string(HKEY_LOCAL_MACHINE, user_product + L"\\InstallProperties", L"LocalPackage", package));
+    ::CreateDirectoryW(installer_folder().c_str(), nullptr);
+    write_text(package, "managed");
+    ASSERT_TRUE(exists(package));
+    ASSERT_TRUE(create_key(HKEY_CURRENT_USER, own));
+    const unique_hkey grown = open_key(HKEY_CURRENT_USER, own, KEY_CREATE_SUB_KEY);
+    ASSERT_TRUE(grown);
+    for (unsigned long i = 0; i <= cleaner::kUserKeyMostKeys; ++i) {
+        unique_hkey subkey;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(grown.get(), std::to_wstring(i).c_str(), 0, nullptr, 0, KEY_READ,
+                                                   nullptr, subkey.put(), nullptr));
+    }
+
+    captured_log log;
+    EXPECT_EQ(0, cleaner::delete_registry_data(false));
+    const std::string bound = std::to_string(cleaner::kUserKeyMostKeys);
+    const std::string line = "\t[HKU\\" + narrow(sid) + "\\" + narrow(own) + "] unfinished after " + bound +
+                             " keys (bound: " + bound + " keys or 30 s)";
+    EXPECT_EQ(std::vector<std::string>{line}, lines_starting_with(log.text(), line)) << log.text();
+    EXPECT_TRUE(ends_with(log.text(), "\tfailed\n"));
+    EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, own));
+    EXPECT_TRUE(exists(package));
+    delete_tree(HKEY_CURRENT_USER, own);
+    delete_tree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed\\" + sid);
+    delete_tree(HKEY_LOCAL_MACHINE, user_product);
+    ::DeleteFileW(package.c_str());
 }
 
 } // namespace
