@@ -226,7 +226,7 @@ bool ipc_peer::send(std::uint32_t id, binary_t& payload, const ipc_connection_pt
         scoped_lock guard(connections_lock_);
         if (std::find(connections_.begin(), connections_.end(), connection) != connections_.end()) {
             scoped_lock table_guard(sync_replies_lock_);
-            sync_replies_[key] = binary_t();
+            sync_replies_[key].id = id;
         }
     }
     queue_frame(connection, std::move(frame));
@@ -251,8 +251,8 @@ bool ipc_peer::wait_for_reply(std::uint32_t id, const request_key& key, binary_t
                         static_cast<int>(id));
                 return false;
             }
-            if (!entry->second.empty()) {
-                payload = std::move(entry->second);
+            if (!entry->second.payload.empty()) {
+                payload = std::move(entry->second.payload);
                 return true;
             }
         }
@@ -311,7 +311,7 @@ void ipc_peer::remove_connection(const ipc_connection_ptr& connection)
         // reply that came before the end stays for its send, which takes it and removes the entry itself.
         scoped_lock table_guard(sync_replies_lock_);
         for (auto entry = sync_replies_.begin(); entry != sync_replies_.end();) {
-            if (entry->first.first == connection.get() && entry->second.empty())
+            if (entry->first.first == connection.get() && entry->second.payload.empty())
                 entry = sync_replies_.erase(entry);
             else
                 ++entry;

@@ -22,6 +22,10 @@
 
 namespace mcl {
 
+namespace frame {
+struct header;
+}
+
 using ipc_connection_ptr = share_ptr<ipc_connection>;
 
 class ipc_msg_handler {
@@ -147,6 +151,8 @@ private:
     void queue_frame(const ipc_connection_ptr& connection, const binary_t& frame);
     void queue_frame(const ipc_connection_ptr& connection, binary_t&& frame);
     void dispatch(const ipc_connection_ptr& connection, binary_t&& frame, std::vector<ipc_event>& events);
+    // Hands a reply to the send waiting under `key`. False when that send waits for another id.
+    bool store_reply(const request_key& key, const frame::header& head, binary_t&& frame);
     // Makes the record for the event thread, counting the frame against its connection's backlog.
     void queue_event(const ipc_connection_ptr& connection, binary_t&& frame, ipc_msg_handler* handler,
                      std::vector<ipc_event>& events);
@@ -163,7 +169,12 @@ private:
     ipc_msg_handler* default_handler_;
     std::map<request_key, ipc_msg_handler*> async_requests_;
     lock async_requests_lock_;
-    std::map<request_key, binary_t> sync_replies_;
+    // A send that waits: the id its reply must carry, and the reply's payload once it came (empty until then).
+    struct awaited_reply {
+        std::uint32_t id = 0;
+        binary_t payload;
+    };
+    std::map<request_key, awaited_reply> sync_replies_;
     lock sync_replies_lock_;
     std::vector<ipc_connection_ptr> connections_;
     msg_read_thread reader_;

@@ -136,6 +136,24 @@ void ipc_peer::msg_write_thread::serve(const ipc_connection_ptr& connection)
     MCL_LOG("mcl::ipc_peer::msg_write_thread::run", 653, "ipc channel write failed, abort the ipc connection.");
 }
 
+bool ipc_peer::store_reply(const request_key& key, const frame::header& head, binary_t&& frame)
+{
+    scoped_lock guard(sync_replies_lock_);
+    // Only a send that still waits can ever pick a reply up; keeping others would let the other side grow our
+    // memory without bound.
+    const auto waiting = sync_replies_.find(key);
+    if (waiting == sync_replies_.end())
+        return true;
+    if (waiting->second.id != head.id)
+        return false;
+    // The payload moves to the front of the frame's own storage instead of into a copy.
+    frame.write(0, frame.data() + frame::header_size, head.length);
+    if (head.length == 0)
+        frame.clear();
+    waiting->second.payload = std::move(frame);
+    return true;
+}
+
 void ipc_peer::dispatch(const ipc_connection_ptr& connection, binary_t&& frame, std::vector<ipc_event>& events)
 {
     frame::header head;
@@ -144,17 +162,14 @@ void ipc_peer::dispatch(const ipc_connection_ptr& connection, binary_t&& frame, 
     const request_key key(connection.get(), head.sequence);
     switch (head.kind) {
     case frame::reply: {
-        scoped_lock guard(sync_replies_lock_);
-        // Only a send that still waits can ever pick a reply up; keeping others would let the other side
-        // grow our memory without bound.
-        const auto waiting = sync_replies_.find(key);
-        if (waiting == sync_replies_.end())
+        if (store_reply(key, head, std::move(frame)))
             return;
-        // The payload moves to the front of the frame's own storage instead of into a copy.
-        frame.write(0, frame.data() + frame::header_size, head.length);
-        if (head.length == 0)
-            frame.clear();
-        waiting->second = std::move(frame);
+        // A reply under a waiting request's sequence with another request's id is not this connection's
+        // answer: the pipes do not belong together (another process may hold one end of the pair) or the other
+        // side is broken. The request then has no answer, and nothing read here is taken for one.
+        MCL_LOG("mcl::ipc_peer::dispatch", 690,
+                "Reply [%d] does not answer the waiting request, abort the ipc connection.", static_cast<int>(head.id));
+        remove_connection(connection);
         return;
     }
     case frame::async_reply: {

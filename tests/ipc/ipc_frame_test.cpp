@@ -226,6 +226,29 @@ TEST_F(IpcFramesFromPeer, SequenceStartsAgainAtOneAfterDisconnect)
     EXPECT_EQ(header_of(seen).sequence, 1u);
 }
 
+// A reply under the request's sequence but with another id answers some other request (the pipes of the pair
+// may come from two connections): it is never taken for the answer, and the connection ends at once.
+TEST_F(IpcFramesFromPeer, AReplyCarryingAnotherIdIsNotTakenAndEndsTheConnection)
+{
+    captured_mcl_log log;
+    ASSERT_TRUE(connect_pair("ipc_crossed_"));
+    std::thread answer([&] {
+        bytes request;
+        if (read_frame(server.from_peer(), 5000, request) == read_result::frame)
+            write_all(server.to_peer(), make_frame(frame::reply, header_of(request).id + 1,
+                                                   header_of(request).sequence, {1, 0}));
+    });
+    mcl::binary_t payload = to_binary({'x'});
+    const DWORD started = ::GetTickCount();
+    EXPECT_FALSE(client.send(0x31, payload, client.connection_at(0)));
+    EXPECT_LT(::GetTickCount() - started, 3000u);
+    answer.join();
+    EXPECT_EQ(to_bytes(payload), bytes({'x'}));
+    EXPECT_EQ(client.connection_count(), 0u);
+    EXPECT_TRUE(log.contains("[mcl::ipc_peer::dispatch:690] - Reply [50] does not answer the waiting request"))
+        << log.text();
+}
+
 TEST_F(IpcFramesFromPeer, SendEndsAtItsNextPollWhenTheConnectionBreaks)
 {
     captured_mcl_log log;
