@@ -40,17 +40,25 @@ std::wstring next_string(const wchar_t* text, size_t characters, size_t& at)
     return found;
 }
 
-// The value as text, whatever it holds; empty when it is missing or unreadable.
+// The value as text, whatever it holds; empty when it is missing or unreadable. Windows Installer and other
+// programs add to the value at any time: one that grew between the size and the read is read again.
 std::wstring value_text(HKEY key, const wchar_t* name)
 {
-    DWORD bytes = 0;
-    if (::RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS || bytes == 0)
-        return std::wstring();
-    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
-    if (::RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&text[0]), &bytes) != ERROR_SUCCESS)
-        return std::wstring();
-    text.resize(bytes / sizeof(wchar_t));
-    return text;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD bytes = 0;
+        if (::RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS || bytes == 0)
+            return std::wstring();
+        std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+        const LONG read =
+            ::RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&text[0]), &bytes);
+        if (read == ERROR_MORE_DATA)
+            continue;
+        if (read != ERROR_SUCCESS)
+            return std::wstring();
+        text.resize(bytes / sizeof(wchar_t));
+        return text;
+    }
+    return std::wstring();
 }
 
 } // namespace

@@ -92,6 +92,20 @@ bool only_administrators_change(HANDLE folder, bool volume_root)
     return true;
 }
 
+bool on_network_volume(const std::wstring& path)
+{
+    std::wstring root;
+    std::vector<std::wstring> components;
+    if (!ferrolink::split_volume_path(path, root, components))
+        return false;
+    const std::wstring share_root = L"\\\\?\\UNC\\";
+    if (root.compare(0, share_root.size(), share_root) == 0)
+        return true;
+    // "\\?\X:\" as "X:\", the form GetDriveTypeW documents.
+    const std::wstring drive = root.compare(0, 4, L"\\\\?\\") == 0 ? root.substr(4) : root;
+    return ::GetDriveTypeW(drive.c_str()) == DRIVE_REMOTE;
+}
+
 bool protected_all_the_way(const std::wstring& folder)
 {
     std::wstring root;

@@ -20,4 +20,8 @@ bool only_administrators_change(HANDLE folder, bool volume_root);
 // a plain folder (no link) that only they can change.
 bool protected_all_the_way(const std::wstring& folder);
 
+// Whether `path` (a full path, "\\?\" form allowed) lies on a share or a mapped network drive. Windows runs the
+// deletions registered for the restart before the network is up, so nothing there can go that way.
+bool on_network_volume(const std::wstring& path);
+
 } // namespace cleaner

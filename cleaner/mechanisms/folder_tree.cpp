@@ -148,6 +148,10 @@ DWORD unless_in_use(const place& at, DWORD error, HANDLE file)
         return going_at_restart(at, 0);
     if (moved)
         return move_error;
+    if (on_network_volume(at.exact)) {
+        log_line("\tFile [%s] is in use on a network volume, it is left", wide_to_utf8(at.shown).c_str());
+        return error;
+    }
     if (!protected_all_the_way(at.exact.substr(0, at.exact.find_last_of(L'\\')))) {
         log_line("\tFile [%s] is in use and its folder is not protected, it is left", wide_to_utf8(at.shown).c_str());
         return error;

@@ -21,7 +21,6 @@ namespace {
 // Owner Administrators; SYSTEM and Administrators only, nothing inherited from the root.
 const wchar_t kRestartFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 const int kNameAttempts = 16;
-const wchar_t kShareRoot[] = L"\\\\?\\UNC\\";
 
 DWORD create_restart_folder(const std::wstring& folder)
 {
@@ -84,8 +83,9 @@ DWORD move_out_for_restart(HANDLE file, const std::wstring& path, bool& moved)
     std::vector<std::wstring> components;
     if (!ferrolink::split_volume_path(path, root, components))
         return ERROR_BAD_PATHNAME;
-    // Nothing on a share is deleted while Windows starts, before the network is up: no folder is made there.
-    if (root.compare(0, std::size(kShareRoot) - 1, kShareRoot) == 0)
+    // Nothing on a share or a mapped drive is deleted while Windows starts, before the network is up: no folder is
+    // made there.
+    if (on_network_volume(path))
         return ERROR_NOT_SUPPORTED;
     const std::wstring folder = root + kRestartFolderName;
     const DWORD created = create_restart_folder(folder);
