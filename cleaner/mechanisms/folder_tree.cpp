@@ -177,6 +177,20 @@ DWORD delete_folder_at_restart(const place& folder)
     return kScheduledForRestart;
 }
 
+// A folder held open without delete sharing (a console whose current folder it is, say) cannot go now. Emptied,
+// it goes at the restart, where no other account can swap it or a folder above it for a link before then;
+// otherwise it stays and fails the walk, as on a share.
+DWORD unless_folder_in_use(const place& folder, DWORD error)
+{
+    if (folder.in_use != in_use_files::delete_at_restart || !is_in_use(error) || on_network_volume(folder.exact) ||
+        !protected_all_the_way(folder.exact))
+        return error;
+    const DWORD result = delete_folder_at_restart(folder);
+    if (result == kScheduledForRestart)
+        restart_required = true;
+    return result == kScheduledForRestart ? result : error;
+}
+
 // A link goes as the link itself, through a handle on the link: following it would delete whatever it
 // points at, anywhere on the machine. A read-only link loses that attribute first, on the link itself.
 DWORD remove_link(const place& at, HANDLE link, DWORD attributes)
@@ -321,10 +335,10 @@ DWORD delete_folder(const place& folder, DWORD listed_attributes)
     if (!set_attributes(handle.get(), FILE_ATTRIBUTE_NORMAL))
         return ::GetLastError();
     announce("folder", folder);
-    if (delete_refused != 0)
-        return finish_line(false, delete_refused);
-    const DWORD error = dispose_folder(handle.get());
-    return finish_line(error == 0, error);
+    const DWORD error = delete_refused != 0 ? delete_refused : dispose_folder(handle.get());
+    if (finish_line(error == 0, error) == 0)
+        return 0;
+    return unless_folder_in_use(folder, error);
 }
 
 } // namespace

@@ -246,4 +246,45 @@ TEST_F(FileRemoval, AFileInUseGoesAtRestartMovedOutWhereItCanBe)
     }
 }
 
+// A folder someone holds open without delete sharing (a console whose current folder it is) is emptied and,
+// where no other account can change a folder on its path, goes at restart with the install folder; the rest of
+// the walk goes on. Under a folder anyone may change it stays, and the step fails.
+TEST_F(FileRemoval, AFolderHeldOpenGoesAtRestartWhereItCanBe)
+{
+    for (const bool protected_path : {true, false}) {
+        SCOPED_TRACE(protected_path ? "protected" : "a folder anyone may change");
+        cleaner::restart_required = false;
+        const std::wstring registered = temp_ / unique_name(L"held");
+        ASSERT_EQ(0u, fake_client::make_install_tree(registered));
+        ASSERT_EQ(0u, fake_client::register_install_dir(registered));
+        if (!protected_path)
+            let_everyone_change(registered);
+        const std::wstring bin = registered + L"\\bin";
+        std::string text;
+        std::vector<std::wstring> pending;
+        int result = -1;
+        {
+            const unique_handle held(::CreateFileW(bin.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            ASSERT_TRUE(held);
+            captured_log log;
+            result = cleaner::delete_files();
+            text = log.text();
+            pending = ferrolink::paths_pending_deletion();
+            EXPECT_EQ(0u, fake_client::forget_pending_renames(registered));
+        }
+        const auto at = [&pending](const std::wstring& path) { return std::find(pending.begin(), pending.end(), path); };
+        EXPECT_EQ(protected_path ? 1 : 0, result);
+        EXPECT_EQ(protected_path, cleaner::restart_required);
+        EXPECT_NE(std::string::npos, text.find("\tTry to delete folder [" + narrow(bin) + "]...failed\n")) << text;
+        if (protected_path) {
+            EXPECT_EQ(std::vector<std::wstring>{L"bin\\"}, fake_client::list_tree(registered));
+            EXPECT_TRUE(at(bin) < at(registered) && at(registered) != pending.end());
+        } else {
+            EXPECT_TRUE(pending.empty() || at(bin) == pending.end());
+        }
+        fake_client::remove_install_tree(registered);
+    }
+}
+
 } // namespace
