@@ -15,22 +15,30 @@ namespace {
 
 using ferrolink::user_installation;
 
-// The user's profile as ProfileList names it; for the running account (not listed there) its hive is loaded
-// under its SID all the same.
-ferrolink::user_profile profile_of(const std::wstring& sid)
+// The user's profile as ProfileList names it; false when it has no entry there. For the running account (not
+// listed there) its hive is loaded under its SID all the same.
+bool find_profile(const std::wstring& sid, ferrolink::user_profile& found)
 {
+    found = {sid, std::wstring()};
     for (ferrolink::user_profile& profile : ferrolink::other_user_profiles()) {
-        if (::CompareStringOrdinal(profile.sid.c_str(), -1, sid.c_str(), -1, TRUE) == CSTR_EQUAL)
-            return profile;
+        if (::CompareStringOrdinal(profile.sid.c_str(), -1, sid.c_str(), -1, TRUE) == CSTR_EQUAL) {
+            found = std::move(profile);
+            return true;
+        }
     }
-    return {sid, std::wstring()};
+    return false;
 }
 
-installer_context user_context(const user_installation& installation, const ferrolink::user_hive& hive)
+// Without a hive (`hive_name` empty) only the machine's records of the installation are there to delete.
+installer_context user_context(const user_installation& installation, const std::wstring& hive_name)
 {
-    const std::wstring own = hive.name() + L"\\" + ferrolink::user_installer_key;
     const std::wstring managed = ferrolink::managed_installer_path(installation.sid);
-    return {installation.sid, {{HKEY_USERS, own, L"HKU\\" + own}, {HKEY_LOCAL_MACHINE, managed, L"HKLM\\" + managed}}};
+    installer_context context{installation.sid, {{HKEY_LOCAL_MACHINE, managed, L"HKLM\\" + managed}}};
+    if (hive_name.empty())
+        return context;
+    const std::wstring own = hive_name + L"\\" + ferrolink::user_installer_key;
+    context.roots.insert(context.roots.begin(), {HKEY_USERS, own, L"HKU\\" + own});
+    return context;
 }
 
 // The registration first (the user's own, then the managed one), the user data that names the package last.
@@ -45,8 +53,10 @@ bool delete_registration(const installer_context& context, const user_installati
               ferrolink::context_upgrade_codes + std::wstring(ferrolink::packed_upgrade_code)})
             gone = delete_present_key(root.root, root.path + key, root.shown + key) && gone;
     }
-    const std::wstring uninstall = hive_name + L"\\" + ferrolink::user_uninstall_key + codes.braced;
-    gone = delete_present_key(HKEY_USERS, uninstall, L"HKU\\" + uninstall) && gone;
+    if (!hive_name.empty()) {
+        const std::wstring uninstall = hive_name + L"\\" + ferrolink::user_uninstall_key + codes.braced;
+        gone = delete_present_key(HKEY_USERS, uninstall, L"HKU\\" + uninstall) && gone;
+    }
     const std::wstring user_data = ferrolink::user_data_path(installation.sid);
     const std::wstring product = user_data + ferrolink::user_data_products + codes.packed;
     gone = delete_present_key(HKEY_LOCAL_MACHINE, product, L"HKLM\\" + product) && gone;
@@ -65,15 +75,23 @@ bool delete_user_installation(const user_installation& installation)
     const std::string sid = wide_to_utf8(installation.sid);
     log_line("\tUser installation [%s] GUID:%s,S_GUID:%s", sid.c_str(), wide_to_utf8(installation.codes.bare).c_str(),
              wide_to_utf8(installation.codes.packed).c_str());
-    ferrolink::user_hive hive(profile_of(installation.sid), kTemporaryHivePrefix + installation.sid, true);
-    if (hive.state() != ferrolink::hive_state::reachable) {
+    ferrolink::user_profile profile;
+    const bool listed = find_profile(installation.sid, profile);
+    ferrolink::user_hive hive(profile, kTemporaryHivePrefix + installation.sid, true);
+    // An account whose profile is gone from this machine keeps no per-user half that a later msiexec could need.
+    const bool profile_gone = !listed && hive.state() == ferrolink::hive_state::no_file;
+    if (profile_gone) {
+        log_line("\tUser installation [%s]: no profile on this machine, only the machine's records of it are left",
+                 sid.c_str());
+    } else if (hive.state() != ferrolink::hive_state::reachable) {
         log_line("\tUser installation [%s]: hive [%s] failed, lastError:%lu, installation left whole", sid.c_str(),
                  wide_to_utf8(hive.file()).c_str(), hive.error());
         return false;
     }
-    const installer_context context = user_context(installation, hive);
+    const std::wstring hive_name = profile_gone ? std::wstring() : hive.name();
+    const installer_context context = user_context(installation, hive_name);
     const product_leftovers leftovers = read_product_leftovers(context, installation.codes);
-    bool gone = delete_registration(context, installation, hive.name());
+    bool gone = delete_registration(context, installation, hive_name);
     if (gone)
         gone = delete_product_leftovers(context, leftovers);
     else

@@ -339,4 +339,31 @@ TEST(UserInstallations, AKeyInTheUsersHiveBeyondTheBoundIsLeftUnfinishedAndFails
     ::DeleteFileW(package.c_str());
 }
 
+// An account whose profile is gone from the machine leaves only the machine's records of its installation: they
+// go with the cached package, and the step does not fail for a hive that is no longer there.
+TEST(UserInstallations, OneOfAnAccountWithoutAProfileLosesItsMachineRecords)
+{
+    const std::wstring sid = L"S-1-12-1-1111-2222-3333-4444";
+    const std::wstring managed =
+        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed\\" + sid + L"\\Installer\\";
+    const std::wstring user_product = kUserDataRoot + sid + L"\\Products\\" + kPacked;
+    const std::wstring package = installer_folder() + L"fltestgone.msi";
+    ASSERT_TRUE(set_string(HKEY_LOCAL_MACHINE, managed + L"Products\\" + kPacked, L"ProductName", L"Orvane Ferrolink"));
+    ASSERT_TRUE(set_string(HKEY_LOCAL_MACHINE, user_product + L"\\InstallProperties", L"LocalPackage", package));
+    ::CreateDirectoryW(installer_folder().c_str(), nullptr);
+    write_text(package, "managed");
+    ASSERT_TRUE(exists(package));
+
+    captured_log log;
+    EXPECT_EQ(1, cleaner::delete_registry_data(false)) << log.text();
+    const std::string line = "\tUser installation [" + narrow(sid) + "]: no profile on this machine";
+    EXPECT_EQ(1u, lines_starting_with(log.text(), line).size()) << log.text();
+    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, managed + L"Products\\" + kPacked));
+    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, user_product));
+    EXPECT_FALSE(exists(package));
+    delete_tree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed\\" + sid);
+    delete_tree(HKEY_LOCAL_MACHINE, kUserDataRoot + sid);
+    ::DeleteFileW(package.c_str());
+}
+
 } // namespace
