@@ -19,7 +19,8 @@ struct relative_open {
 };
 
 // Opens `name` (one component, no separator) inside the folder `parent`, or `parent` itself again when `name`
-// is empty. 0, or the Windows error.
+// is empty. 0, or the Windows error. An item whose opportunistic lock another process does not give up within
+// about 2 s is ERROR_SHARING_VIOLATION: in use, never a wait without end.
 DWORD open_relative(HANDLE parent, std::wstring_view name, const relative_open& how, unique_handle& out);
 
 } // namespace mcl::mswin
