@@ -288,6 +288,31 @@ DWORD user_hive::unload()
     return error;
 }
 
+std::vector<std::wstring> loaded_hives_named(const std::wstring& prefix)
+{
+    std::vector<std::wstring> names;
+    wchar_t name[256] = {};
+    for (DWORD index = 0; index < kMostProfiles; ++index) {
+        DWORD length = static_cast<DWORD>(std::size(name));
+        const LONG status = ::RegEnumKeyExW(HKEY_USERS, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
+            break;
+        const int compared = static_cast<int>(prefix.size());
+        if (length >= prefix.size() &&
+            ::CompareStringOrdinal(name, compared, prefix.c_str(), compared, TRUE) == CSTR_EQUAL)
+            names.emplace_back(name, length);
+    }
+    return names;
+}
+
+DWORD unload_hive(const std::wstring& name)
+{
+    const hive_privileges privileges;
+    return static_cast<DWORD>(::RegUnLoadKeyW(HKEY_USERS, name.c_str()));
+}
+
 LONG open_user_key_parent(const user_hive& hive, REGSAM access, unique_hkey& parent)
 {
     unique_hkey current;

@@ -74,6 +74,12 @@ private:
     bool loaded_here_ = false;
 };
 
+// The hives mounted below HKEY_USERS under a name that begins with `prefix` (any letter case).
+std::vector<std::wstring> loaded_hives_named(const std::wstring& prefix);
+
+// Unloads the hive mounted below HKEY_USERS as `name`. 0, or the Windows error.
+DWORD unload_hive(const std::wstring& name);
+
 // What open_user_key_parent() answers when a key on the way is a registry link: what it leads to is not the
 // user's, so it is not followed, and the client's key may well be behind it.
 const LONG kLinkOnTheWay = ERROR_REPARSE_ATTRIBUTE_CONFLICT;

@@ -116,11 +116,29 @@ bool delete_profile_key(const user_profile& profile)
     return finished;
 }
 
+// A run ended before it could unload a user's hive (stopped at a deployment agent's time limit, say) left it
+// loaded under this program's own name: that user gets a temporary profile at every logon until it goes.
+bool unload_hives_left_loaded()
+{
+    bool all = true;
+    for (const std::wstring& name : ferrolink::loaded_hives_named(kTemporaryHivePrefix)) {
+        const DWORD error = ferrolink::unload_hive(name);
+        if (error == 0) {
+            log_line("\tHive [HKU\\%s] left loaded by an earlier run unloaded", wide_to_utf8(name).c_str());
+            continue;
+        }
+        log_line("\tHive [HKU\\%s] left loaded by an earlier run could not be unloaded, lastError:%lu",
+                 wide_to_utf8(name).c_str(), error);
+        all = false;
+    }
+    return all;
+}
+
 } // namespace
 
 bool delete_profile_keys()
 {
-    bool finished = true;
+    bool finished = unload_hives_left_loaded();
     for (const user_profile& profile : ferrolink::other_user_profiles()) {
         if (!delete_profile_key(profile))
             finished = false;

@@ -11,7 +11,8 @@ const unsigned long kUserKeyMostMs = 30000;
 // Deletes the client's key from the hive of every other user profile: the hive loaded while the user is logged
 // on, else the profile's hive file loaded for the purpose, flushed and unloaded at once. Skipped profile entries
 // are logged with the reason, and every outcome for a user's key but "not found" is logged, one line per
-// profile. False when a hive stayed loaded or a key tree was left unfinished at the bound.
+// profile. A hive an earlier run left loaded under this program's name is unloaded first. False when a hive
+// stayed loaded or a key tree was left unfinished at the bound.
 [[nodiscard]] bool delete_profile_keys();
 
 } // namespace cleaner

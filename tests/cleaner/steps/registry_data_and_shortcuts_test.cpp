@@ -384,6 +384,27 @@ TEST_F(OtherProfiles, AHiveThatIsNotLoadedIsLoadedForTheDeletionAndOneThatCannot
     EXPECT_EQ(ERROR_SUCCESS, ::RegUnLoadKeyW(HKEY_USERS, again.c_str()));
 }
 
+// A run ended before it could unload a user's hive left it loaded under the cleaner's own name: the next run
+// unloads it first, and then handles that user's profile as any other.
+TEST_F(OtherProfiles, AHiveAnEarlierRunLeftLoadedIsUnloadedFirst)
+{
+    ASSERT_NO_FATAL_FAILURE(make_profile(1014, folder_of(1014), true));
+    const std::wstring left = L"FerrolinkCleaner_" + profile_sid(1014);
+    ASSERT_NO_FATAL_FAILURE(log_on_as(left, folder_of(1014)));
+
+    captured_log log;
+    EXPECT_EQ(1, cleaner::delete_registry_data(false));
+    const std::string sid = narrow(profile_sid(1014));
+    const std::vector<std::string> lines = {"\tHive [HKU\\" + narrow(left) + "] left loaded by an earlier run unloaded",
+                                            "\tUser profile " + sid + ": key [" + narrow(kClientKey) + "] deleted."};
+    const std::vector<std::string> hive_lines = lines_starting_with(log.text(), "\tHive [");
+    std::vector<std::string> seen = hive_lines;
+    for (const std::string& line : lines_starting_with(log.text(), "\tUser profile " + sid))
+        seen.push_back(line);
+    EXPECT_EQ(lines, seen) << log.text();
+    EXPECT_FALSE(key_exists(HKEY_USERS, left));
+}
+
 int profile_verdict()
 {
     audit::audit_report report;
