@@ -131,6 +131,18 @@ bool create_key(HKEY root, const std::wstring& path)
     return static_cast<bool>(create(root, path));
 }
 
+bool create_subkeys(HKEY root, const std::wstring& path, unsigned long count)
+{
+    const unique_hkey key = create(root, path);
+    for (unsigned long i = 0; key && i < count; ++i) {
+        unique_hkey subkey;
+        if (::RegCreateKeyExW(key.get(), std::to_wstring(i).c_str(), 0, nullptr, 0, KEY_READ, nullptr, subkey.put(),
+                              nullptr) != ERROR_SUCCESS)
+            return false;
+    }
+    return static_cast<bool>(key);
+}
+
 bool set_raw(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type, const void* bytes,
              DWORD size)
 {

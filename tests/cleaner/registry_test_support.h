@@ -20,6 +20,8 @@ bool key_exists(HKEY root, const std::wstring& path);
 bool value_exists(HKEY root, const std::wstring& path, const std::wstring& name);
 // Creates the key with every key on its way; true when it exists afterwards.
 bool create_key(HKEY root, const std::wstring& path);
+// Creates the key, and below it `count` subkeys named "0", "1", ...; true when all exist afterwards.
+bool create_subkeys(HKEY root, const std::wstring& path, unsigned long count);
 bool set_string(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value);
 // Stores `bytes` under `name` with the given type, exactly as given.
 bool set_raw(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type, const void* bytes,

@@ -533,13 +533,8 @@ TEST_F(OtherProfiles, AUserKeyTreeBeyondTheBoundIsLeftUnfinishedAndFailsStep6)
     ASSERT_NO_FATAL_FAILURE(make_profile(1012, folder_of(1012), true));
     ASSERT_NO_FATAL_FAILURE(log_on(1012, folder_of(1012)));
     const std::wstring key = profile_sid(1012) + L"\\" + kClientKey;
-    const unique_hkey client = open_key(HKEY_USERS, key, KEY_CREATE_SUB_KEY);
-    ASSERT_TRUE(client);
-    for (unsigned long i = 0; i <= cleaner::kUserKeyMostKeys; ++i) {
-        unique_hkey subkey;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(client.get(), std::to_wstring(i).c_str(), 0, nullptr, 0, KEY_READ,
-                                                   nullptr, subkey.put(), nullptr));
-    }
+    ASSERT_TRUE(key_exists(HKEY_USERS, key));
+    ASSERT_TRUE(create_subkeys(HKEY_USERS, key, cleaner::kUserKeyMostKeys + 1));
     captured_log log;
     EXPECT_EQ(0, cleaner::delete_registry_data(false));
     const std::string bound = std::to_string(cleaner::kUserKeyMostKeys);

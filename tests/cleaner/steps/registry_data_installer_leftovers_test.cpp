@@ -315,14 +315,7 @@ TEST(UserInstallations, AKeyInTheUsersHiveBeyondTheBoundIsLeftUnfinishedAndFails
     ::CreateDirectoryW(installer_folder().c_str(), nullptr);
     write_text(package, "managed");
     ASSERT_TRUE(exists(package));
-    ASSERT_TRUE(create_key(HKEY_CURRENT_USER, own));
-    const unique_hkey grown = open_key(HKEY_CURRENT_USER, own, KEY_CREATE_SUB_KEY);
-    ASSERT_TRUE(grown);
-    for (unsigned long i = 0; i <= cleaner::kUserKeyMostKeys; ++i) {
-        unique_hkey subkey;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(grown.get(), std::to_wstring(i).c_str(), 0, nullptr, 0, KEY_READ,
-                                                   nullptr, subkey.put(), nullptr));
-    }
+    ASSERT_TRUE(create_subkeys(HKEY_CURRENT_USER, own, cleaner::kUserKeyMostKeys + 1));
 
     captured_log log;
     EXPECT_EQ(0, cleaner::delete_registry_data(false));
